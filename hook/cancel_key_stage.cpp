@@ -1,0 +1,81 @@
+#include "hook/stages.h"
+
+namespace tavik {
+
+namespace {
+
+// The substitute Esc carries scan code 0x64 with the extended bit, so that it
+// comes back through the hook as scan key 0x164 and later stages can tell it
+// from a real Esc (scan key 0x01).
+constexpr uint8_t kSubstituteScan = 0x64;
+constexpr uint32_t kSubstituteFlags = w32::KEYEVENTF_EXTENDEDKEY;
+
+// The keystroke's lParam with scan code 0x64 and the extended bit; the repeat
+// count and bits 25 to 31 stay as they came.
+intptr_t Rewritten(intptr_t lParam) {
+  return static_cast<intptr_t>((static_cast<uintptr_t>(lParam) & 0xFF64FFFFu) | 0x01640000u);
+}
+
+// The same, marked as a release of a key that was down.
+intptr_t Release(intptr_t lParam) {
+  return static_cast<intptr_t>((static_cast<uintptr_t>(lParam) & 0xFF64FFFFu) | 0xC1640000u);
+}
+
+}  // namespace
+
+Outcome CancelKeyStage(HookCall& k) {
+  InputPlatform& p = k.platform;
+  HookSharedBlock& b = k.block;
+
+  Hwnd window = p.GetFocus();
+  if (IsNull(window)) return Outcome::kPassOn;
+
+  bool open;
+  ConversionStatus status;
+  {
+    InputContext context(p, window);
+    open = context.Open();
+    status = context.ReadConversionStatus();
+    // Released before anything else happens: nothing below needs it, and
+    // the Esc we send goes to the IME that owns it.
+    context.Release();
+  }
+
+  bool substitute;
+  if (open) {
+    // An open IME whose mode cannot be read is not known to be in kana
+    // input; the mode then reads as 0 and "@" stays "@".
+    substitute = (status.conversion & w32::IME_CMODE_NATIVE) != 0;
+  } else if (b.On(kImeOffTorikeshi)) {
+    // CANNOT OPEN IME narrows this to windows without an IME that could be
+    // opened, which is what a failed conversion-status read tells.
+    substitute = !b.On(kCannotOpenIme) || !status.read;
+  } else {
+    substitute = false;
+  }
+
+  if (substitute) {
+    if (!k.up) {
+      p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags, 0);
+      b.cancelEscDown = 1;
+    } else {
+      p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
+      b.cancelEscDown = 0;
+    }
+    p.CallNextHookEx(b.keyboardHook, k.code, w32::VK_ESCAPE, Rewritten(k.lParam));
+    return Outcome::kSwallow;
+  }
+
+  if (b.cancelEscDown == 1) {
+    // The conditions changed while the key was held: the Esc we pressed is
+    // still down and is released now, whatever this keystroke is.
+    p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
+    b.cancelEscDown = 0;
+    p.CallNextHookEx(b.keyboardHook, k.code, w32::VK_ESCAPE, Release(k.lParam));
+    return Outcome::kSwallow;
+  }
+
+  return Outcome::kPassOn;
+}
+
+}  // namespace tavik

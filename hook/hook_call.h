@@ -1,0 +1,128 @@
+// One call of the keyboard hook procedure: the keystroke as the stages read
+// it, the world they act on, and the probes they share.
+#pragma once
+
+#include <cstdint>
+
+#include "hook/platform.h"
+#include "hook/shared_block.h"
+
+namespace tavik {
+
+// How a stage ends.
+enum class Outcome {
+  kPassOn,         // the keystroke goes, unchanged, to the next stage
+  kSwallow,        // the procedure returns 1 (after any rewrite the stage handed on)
+  kPassUnchanged,  // the procedure returns CallNextHookEx's result at once
+};
+
+struct HookCall {
+  HookCall(InputPlatform& p, HookSharedBlock& b, int32_t c, uintptr_t w, intptr_t l)
+      : platform(p),
+        block(b),
+        code(c),
+        wParam(w),
+        lParam(l),
+        vk(static_cast<uint32_t>(w)),
+        scanKey(static_cast<uint32_t>((static_cast<uint64_t>(l) >> 16) & 0x1FF)),
+        up((static_cast<uint64_t>(l) & 0x80000000u) != 0),
+        extended((static_cast<uint64_t>(l) & 0x01000000u) != 0) {}
+
+  InputPlatform& platform;
+  HookSharedBlock& block;
+
+  int32_t code;
+  uintptr_t wParam;
+  intptr_t lParam;
+
+  uint32_t vk;       // wParam, compared as a whole word
+  uint32_t scanKey;  // scan code plus 0x100 for the extended bit
+  bool up;           // lParam bit 31
+  bool extended;     // lParam bit 24
+
+  // Working storage shared by the stages of one call; nothing survives it.
+  char imeFileName[128];
+  uint8_t composition[1024];
+  char hostPath[w32::MAX_PATH];
+};
+
+// --- Probes -----------------------------------------------------------------
+
+// Bit 15 of GetAsyncKeyState: the key is down now.
+bool Held(InputPlatform& p, uint32_t vk);
+
+// GetKeyState(VK_CAPITAL) nonzero, toggled or held.
+bool CapsLockOn(InputPlatform& p);
+
+// Presses and releases CapsLock; both keystrokes carry scan code 0.
+void ToggleCapsLock(InputPlatform& p);
+
+struct ConversionStatus {
+  bool read;
+  uint32_t conversion;
+  uint32_t sentence;
+};
+
+// The focused window's input context, taken on construction and released on
+// every path: explicitly where the release must come before other calls, and
+// otherwise when the holder goes out of scope.
+class InputContext {
+ public:
+  InputContext(InputPlatform& p, Hwnd window) : p_(p), window_(window), himc_(p.ImmGetContext(window)) {}
+  ~InputContext() { Release(); }
+  InputContext(const InputContext&) = delete;
+  InputContext& operator=(const InputContext&) = delete;
+
+  void Release() {
+    if (!released_) {
+      released_ = true;
+      p_.ImmReleaseContext(window_, himc_);
+    }
+  }
+
+  Himc handle() const { return himc_; }
+  bool Open() { return p_.ImmGetOpenStatus(himc_) != 0; }
+  // The mode words are 0 when the call fails, so a failed read never tests
+  // as any mode bit being set.
+  ConversionStatus ReadConversionStatus();
+  // GCS_COMPATTR into the call's composition buffer: n bytes, or n <= 0 for
+  // no composition (or an error). Never more than the buffer holds.
+  int32_t ReadCompositionAttributes(HookCall& k);
+  // The IME commits its composition to the application.
+  void Complete();
+
+ private:
+  InputPlatform& p_;
+  Hwnd window_;
+  Himc himc_;
+  bool released_ = false;
+};
+
+// ImmGetIMEFileNameA of the active layout into k.imeFileName; false when it
+// cannot be read.
+bool ReadImeFileName(HookCall& k);
+// Names beginning OAK or FJI, or with OAK at positions 3 to 5. Exact, upper case.
+bool IsOakFamilyIme(const char* name);
+// An OAK-family name, or ATOK at positions 0 to 3 or 1 to 4.
+bool IsOakOrAtokIme(const char* name);
+
+// Classification of n attribute bytes.
+bool FullyConverted(const uint8_t* attr, int32_t n);
+bool OakConverted(const uint8_t* attr, int32_t n);
+
+// The host program's file name, split as the C runtime's _splitpath does.
+struct HostName {
+  bool read;
+  const char* fileName;  // without extension; points into the call's path buffer
+  uint32_t fileNameLength;
+  const char* extension;  // with its leading dot
+  uint32_t extensionLength;
+};
+HostName ReadHostName(HookCall& k);
+bool IsOasysHost(const HostName& host);
+bool IsBrowserHost(const HostName& host);
+
+// Splits a path into file name and extension; exposed for tests.
+HostName SplitHostPath(const char* path);
+
+}  // namespace tavik

@@ -1,0 +1,65 @@
+#include "hook/shared_block.h"
+
+namespace tavik {
+
+namespace {
+
+void ClearRuntimeWords(HookSharedBlock& b) {
+  b.cancelEscDown = 0;
+  b.leftShiftDown = 0;
+  b.backspaceSubstituted = 0;
+  b.spaceResent = 0;
+  b.enterResent = 0;
+  b.backwardKeyResent = 0;
+  b.forwardKeyResent = 0;
+  b.lineKeyResent = 0;
+  b.homeEndResent = 0;
+  b.pageKeyResent = 0;
+  b.tabResent = 0;
+  b.insertDeleteResent = 0;
+  b.backspaceResent = 0;
+  b.commitAsTyped = 0;
+  b.katakanaRecheck = 0;
+  b.revertOnComposition = 0;
+  b.conversionKeyArmed = 0;
+  b.numericComposition = 0;
+}
+
+}  // namespace
+
+int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance module, HookProc keyboardProc,
+                  HookProc messageProc) {
+  // Each flag is stored before the next key is read, so a process that takes
+  // a keystroke meanwhile sees every flag either old or new, never torn.
+  for (int i = 0; i < kSettingCount; ++i) {
+    char value[256] = {};
+    platform.GetPrivateProfileStringA(kSettingsSection, kSettingKeys[i].name, kSettingKeys[i].defaultValue, value,
+                                      sizeof value, kSettingsFile);
+    value[sizeof value - 1] = '\0';
+    block.flag[i] = SettingFlagFromText(value);
+  }
+
+  // A key whose key-up never came (the focus left, the hook was removed)
+  // must not keep its substitute pressed into the new session.
+  ClearRuntimeWords(block);
+
+  block.keyboardHook = platform.SetWindowsHookExA(w32::WH_KEYBOARD, keyboardProc, module, 0);
+
+  if (block.On(kKakuteiInput)) {
+    block.messageHook = platform.SetWindowsHookExA(w32::WH_GETMESSAGE, messageProc, module, 0);
+    // Window hook handles are 32-bit values even in 64-bit processes.
+    return static_cast<int32_t>(static_cast<uintptr_t>(block.messageHook));
+  }
+  return 0;
+}
+
+void HookEnd(InputPlatform& platform, HookSharedBlock& block) {
+  platform.UnhookWindowsHookEx(block.keyboardHook);
+  block.keyboardHook = Hhook{};
+  if (!IsNull(block.messageHook)) {
+    platform.UnhookWindowsHookEx(block.messageHook);
+    block.messageHook = Hhook{};
+  }
+}
+
+}  // namespace tavik

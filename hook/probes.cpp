@@ -1,0 +1,140 @@
+#include <cstring>
+
+#include "hook/hook_call.h"
+
+namespace tavik {
+
+bool Held(InputPlatform& p, uint32_t vk) {
+  return (static_cast<uint16_t>(p.GetAsyncKeyState(static_cast<int32_t>(vk))) & 0x8000u) != 0;
+}
+
+bool CapsLockOn(InputPlatform& p) { return p.GetKeyState(w32::VK_CAPITAL) != 0; }
+
+void ToggleCapsLock(InputPlatform& p) {
+  p.keybd_event(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY, 0);
+  p.keybd_event(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY | w32::KEYEVENTF_KEYUP, 0);
+}
+
+ConversionStatus InputContext::ReadConversionStatus() {
+  ConversionStatus s{false, 0, 0};
+  s.read = p_.ImmGetConversionStatus(himc_, &s.conversion, &s.sentence) != 0;
+  return s;
+}
+
+int32_t InputContext::ReadCompositionAttributes(HookCall& k) {
+  constexpr uint32_t kSize = sizeof k.composition;
+  int32_t n = p_.ImmGetCompositionStringA(himc_, w32::GCS_COMPATTR, k.composition, kSize);
+  // An IME that reports more than it could have written must not make the
+  // stages read past the buffer.
+  return n > static_cast<int32_t>(kSize) ? static_cast<int32_t>(kSize) : n;
+}
+
+void InputContext::Complete() { p_.ImmNotifyIME(himc_, w32::NI_COMPOSITIONSTR, w32::CPS_COMPLETE, 0); }
+
+bool ReadImeFileName(HookCall& k) {
+  // Zeroed first so that a short name never lets the position tests see
+  // what an earlier call left in the buffer.
+  std::memset(k.imeFileName, 0, sizeof k.imeFileName);
+  uint32_t n = k.platform.ImmGetIMEFileNameA(k.platform.GetKeyboardLayout(0), k.imeFileName, sizeof k.imeFileName);
+  k.imeFileName[sizeof k.imeFileName - 1] = '\0';
+  return n != 0;
+}
+
+namespace {
+
+// Never looks past the name's terminating zero, whatever its length.
+bool LettersAt(const char* name, int at, const char* letters) {
+  for (int i = 0; i < at; ++i) {
+    if (name[i] == '\0') return false;
+  }
+  for (int i = 0; letters[i] != '\0'; ++i) {
+    if (name[at + i] != letters[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsOakFamilyIme(const char* name) {
+  return LettersAt(name, 0, "OAK") || LettersAt(name, 0, "FJI") || LettersAt(name, 3, "OAK");
+}
+
+bool IsOakOrAtokIme(const char* name) {
+  return IsOakFamilyIme(name) || LettersAt(name, 0, "ATOK") || LettersAt(name, 1, "ATOK");
+}
+
+bool FullyConverted(const uint8_t* attr, int32_t n) {
+  if (n <= 0) return false;
+  int32_t c12 = 0;
+  int32_t c4 = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    if (attr[i] == w32::ATTR_TARGET_CONVERTED || attr[i] == w32::ATTR_CONVERTED) ++c12;
+    if (attr[i] == w32::ATTR_INPUT_ERROR) ++c4;
+  }
+  int32_t converted = c12 != 0 ? c12 + c4 : 0;
+  return converted == n;
+}
+
+bool OakConverted(const uint8_t* attr, int32_t n) {
+  if (n <= 0) return false;
+  for (int32_t i = 0; i < n; ++i) {
+    if (attr[i] < w32::ATTR_TARGET_CONVERTED || attr[i] > w32::ATTR_TARGET_NOTCONVERTED) return false;
+  }
+  uint8_t last = attr[n - 1];
+  return last == w32::ATTR_TARGET_CONVERTED || last == w32::ATTR_TARGET_NOTCONVERTED;
+}
+
+HostName SplitHostPath(const char* path) {
+  // The file name starts after the last separator (or the drive's colon) and
+  // the extension at the last dot after that.
+  const char* name = path;
+  if (path[0] != '\0' && path[1] == ':') name = path + 2;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == '\\' || *c == '/') name = c + 1;
+  }
+  const char* end = name + std::strlen(name);
+  const char* dot = nullptr;
+  for (const char* c = name; c != end; ++c) {
+    if (*c == '.') dot = c;
+  }
+  const char* extension = dot != nullptr ? dot : end;
+  return HostName{true, name, static_cast<uint32_t>(extension - name), extension,
+                  static_cast<uint32_t>(end - extension)};
+}
+
+HostName ReadHostName(HookCall& k) {
+  k.hostPath[0] = '\0';
+  uint32_t n = k.platform.GetModuleFileNameA(Hinstance{}, k.hostPath, sizeof k.hostPath);
+  // A path that filled the buffer comes back unterminated on older systems.
+  k.hostPath[sizeof k.hostPath - 1] = '\0';
+  if (n == 0) return HostName{false, k.hostPath, 0, k.hostPath, 0};
+  return SplitHostPath(k.hostPath);
+}
+
+namespace {
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The first characters of a part spell `prefix`, in either case; whatever
+// follows is not looked at.
+bool StartsWithNoCase(const char* part, uint32_t length, const char* prefix) {
+  uint32_t i = 0;
+  for (; prefix[i] != '\0'; ++i) {
+    if (i >= length || Upper(part[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsOasysHost(const HostName& host) {
+  return host.read && StartsWithNoCase(host.fileName, host.fileNameLength, "OASYSE") &&
+         StartsWithNoCase(host.extension, host.extensionLength, ".EXE");
+}
+
+bool IsBrowserHost(const HostName& host) {
+  return host.read && StartsWithNoCase(host.fileName, host.fileNameLength, "IEXPLORE") &&
+         StartsWithNoCase(host.extension, host.extensionLength, ".EXE");
+}
+
+}  // namespace tavik

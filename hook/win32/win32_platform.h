@@ -1,0 +1,86 @@
+// The input platform on Windows: one line per call.
+#pragma once
+
+#include <windows.h>
+#include <imm.h>
+
+#include <ctime>
+
+#include "hook/platform.h"
+
+namespace tavik {
+
+template <typename To, typename From>
+To As(From h) {
+  return reinterpret_cast<To>(static_cast<uintptr_t>(h));
+}
+template <typename To, typename From>
+To Handle(From h) {
+  return static_cast<To>(reinterpret_cast<uintptr_t>(h));
+}
+
+class Win32Platform final : public InputPlatform {
+ public:
+  Hwnd GetFocus() override { return Handle<Hwnd>(::GetFocus()); }
+  Hkl GetKeyboardLayout(uint32_t idThread) override { return Handle<Hkl>(::GetKeyboardLayout(idThread)); }
+  int16_t GetKeyState(int32_t nVirtKey) override { return ::GetKeyState(nVirtKey); }
+  int16_t GetAsyncKeyState(int32_t vKey) override { return ::GetAsyncKeyState(vKey); }
+  void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) override {
+    ::keybd_event(bVk, bScan, dwFlags, dwExtraInfo);
+  }
+  Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) override {
+    return Handle<Hhook>(::SetWindowsHookExA(idHook, As<HOOKPROC>(lpfn), As<HINSTANCE>(hmod), dwThreadId));
+  }
+  int32_t UnhookWindowsHookEx(Hhook hhk) override { return ::UnhookWindowsHookEx(As<HHOOK>(hhk)); }
+  intptr_t CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) override {
+    return ::CallNextHookEx(As<HHOOK>(hhk), nCode, wParam, lParam);
+  }
+
+  Himc ImmGetContext(Hwnd hWnd) override { return Handle<Himc>(::ImmGetContext(As<HWND>(hWnd))); }
+  int32_t ImmReleaseContext(Hwnd hWnd, Himc hIMC) override {
+    return ::ImmReleaseContext(As<HWND>(hWnd), As<HIMC>(hIMC));
+  }
+  int32_t ImmGetOpenStatus(Himc hIMC) override { return ::ImmGetOpenStatus(As<HIMC>(hIMC)); }
+  int32_t ImmSetOpenStatus(Himc hIMC, int32_t fOpen) override { return ::ImmSetOpenStatus(As<HIMC>(hIMC), fOpen); }
+  int32_t ImmGetConversionStatus(Himc hIMC, uint32_t* lpfdwConversion, uint32_t* lpfdwSentence) override {
+    return ::ImmGetConversionStatus(As<HIMC>(hIMC), reinterpret_cast<DWORD*>(lpfdwConversion),
+                                    reinterpret_cast<DWORD*>(lpfdwSentence));
+  }
+  int32_t ImmSetConversionStatus(Himc hIMC, uint32_t fdwConversion, uint32_t fdwSentence) override {
+    return ::ImmSetConversionStatus(As<HIMC>(hIMC), fdwConversion, fdwSentence);
+  }
+  int32_t ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, uint32_t dwValue) override {
+    return ::ImmNotifyIME(As<HIMC>(hIMC), dwAction, dwIndex, dwValue);
+  }
+  int32_t ImmGetCompositionStringA(Himc hIMC, uint32_t dwIndex, void* lpBuf, uint32_t dwBufLen) override {
+    return ::ImmGetCompositionStringA(As<HIMC>(hIMC), dwIndex, lpBuf, dwBufLen);
+  }
+  uint32_t ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateList* lpCandList, uint32_t dwBufLen) override {
+    return ::ImmGetCandidateListA(As<HIMC>(hIMC), deIndex, reinterpret_cast<CANDIDATELIST*>(lpCandList), dwBufLen);
+  }
+  uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override {
+    return ::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen);
+  }
+  int32_t ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) override {
+    return ::ImmConfigureIMEA(As<HKL>(hKL), As<HWND>(hWnd), dwMode, lpData);
+  }
+
+  uint32_t GetModuleFileNameA(Hinstance hModule, char* lpFilename, uint32_t nSize) override {
+    return ::GetModuleFileNameA(As<HMODULE>(hModule), lpFilename, nSize);
+  }
+  Hglobal GlobalAlloc(uint32_t uFlags, size_t dwBytes) override { return Handle<Hglobal>(::GlobalAlloc(uFlags, dwBytes)); }
+  void* GlobalLock(Hglobal hMem) override { return ::GlobalLock(As<HGLOBAL>(hMem)); }
+  Hglobal GlobalFree(Hglobal hMem) override { return Handle<Hglobal>(::GlobalFree(As<HGLOBAL>(hMem))); }
+  uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
+                                    char* lpReturnedString, uint32_t nSize, const char* lpFileName) override {
+    return ::GetPrivateProfileStringA(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
+  }
+  int32_t clock() override { return static_cast<int32_t>(::clock()); }
+};
+
+// The Win32 structures our portable copies stand for.
+static_assert(sizeof(CandidateList) == sizeof(CANDIDATELIST));
+static_assert(offsetof(CandidateList, dwCount) == offsetof(CANDIDATELIST, dwCount));
+static_assert(offsetof(CandidateList, dwOffset) == offsetof(CANDIDATELIST, dwOffset));
+
+}  // namespace tavik

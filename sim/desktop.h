@@ -1,0 +1,187 @@
+// The simulated desktop: a stand-in for Windows, the IME and the keyboard
+// driver, on which the real hook code runs. Every platform call is answered
+// from the state below and written to the trace.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hook/platform.h"
+#include "sim/profile.h"
+
+namespace tavik::sim {
+
+// A keystroke as a window's application received it.
+struct ReceivedKey {
+  uint32_t vk;
+  uint32_t scanKey;  // scan code plus 0x100 when extended
+  bool up;
+  bool operator==(const ReceivedKey&) const = default;
+};
+
+struct Window {
+  std::string name;
+  bool hasIme = true;  // without one, ImmGetContext gives no context
+  bool open = false;
+  uint32_t conversion = 0;
+  uint32_t sentence = 0;
+  std::string composition;  // code page 932 bytes
+  std::string attributes;   // one attribute byte per composition byte
+  std::optional<uint32_t> candidateList;  // entries of the first list; none when unset
+  std::string committed;  // text the IME has committed to the application
+  std::vector<ReceivedKey> received;
+};
+
+// The procedures the hook library gave SetWindowsHookExA, as the simulator
+// knows them.
+inline constexpr HookProc kKeyboardProcToken{1};
+inline constexpr HookProc kMessageProcToken{2};
+inline constexpr Hinstance kModuleInstance{0x10000};
+
+class Desktop final : public InputPlatform {
+ public:
+  // Runs a hook procedure that the library installed.
+  using HookRunner = std::function<intptr_t(HookProc, int32_t, uintptr_t, intptr_t)>;
+
+  Desktop();
+
+  // --- Arranging the desktop ---------------------------------------------------
+  Window& AddWindow(const std::string& name, bool hasIme = true);
+  Window* FindWindow(const std::string& name);
+  void SetFocus(const std::string& name);  // "" for no focus
+  Window* Focused();
+
+  ProfileStore& profiles() { return profiles_; }
+  void SetImeFileName(std::optional<std::string> name) { imeFileName_ = std::move(name); }
+  void SetHostPath(std::optional<std::string> path) { hostPath_ = std::move(path); }
+  void SetClock(int32_t ms) { clock_ = ms; }
+  // GetAsyncKeyState: bit 15 while held, bit 0 until the next query.
+  void SetHeld(uint32_t vk, bool held);
+  void SetPressedSinceLastQuery(uint32_t vk, bool pressed);
+  // GetKeyState bit 0.
+  void SetToggled(uint32_t vk, bool on);
+  bool Toggled(uint32_t vk) const { return (keyState_[vk & 0xFF] & 1) != 0; }
+
+  // Makes a platform call fail with its Win32 failure value (for
+  // ImmGetCompositionStringA, `value` is what it returns).
+  void Fail(const std::string& call, int32_t value = 0) { failing_[call] = value; }
+  void Restore(const std::string& call) { failing_.erase(call); }
+  static bool IsKnownCall(const std::string& call);
+
+  void SetHookRunner(HookRunner runner) { runner_ = std::move(runner); }
+  bool HookInstalled(int32_t type) const;
+
+  // --- Input -------------------------------------------------------------------
+  // A keystroke from the keyboard: runs through the hook chain and, unless a
+  // hook discards it, reaches the focused window. The synthetic keystrokes
+  // sent meanwhile follow, in the order sent. Returns the first hook's
+  // result (0 when no hook is installed).
+  intptr_t Keystroke(int32_t code, uint32_t vk, intptr_t lParam);
+
+  // --- The record ----------------------------------------------------------------
+  const std::vector<std::string>& trace() const { return trace_; }
+  size_t TraceSize() const { return trace_.size(); }
+  void Note(const std::string& line) { trace_.push_back(line); }
+
+  // Invariants: contexts taken but not released, blocks not freed, synthetic
+  // key-downs without their key-up.
+  std::vector<std::string> InvariantViolations() const;
+  // Keys the keyboard has pressed and not yet released.
+  const std::set<uint32_t>& physicalKeysDown() const { return physicalDown_; }
+
+  // --- The platform ----------------------------------------------------------------
+  Hwnd GetFocus() override;
+  Hkl GetKeyboardLayout(uint32_t idThread) override;
+  int16_t GetKeyState(int32_t nVirtKey) override;
+  int16_t GetAsyncKeyState(int32_t vKey) override;
+  void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) override;
+  Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) override;
+  int32_t UnhookWindowsHookEx(Hhook hhk) override;
+  intptr_t CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) override;
+  Himc ImmGetContext(Hwnd hWnd) override;
+  int32_t ImmReleaseContext(Hwnd hWnd, Himc hIMC) override;
+  int32_t ImmGetOpenStatus(Himc hIMC) override;
+  int32_t ImmSetOpenStatus(Himc hIMC, int32_t fOpen) override;
+  int32_t ImmGetConversionStatus(Himc hIMC, uint32_t* lpfdwConversion, uint32_t* lpfdwSentence) override;
+  int32_t ImmSetConversionStatus(Himc hIMC, uint32_t fdwConversion, uint32_t fdwSentence) override;
+  int32_t ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, uint32_t dwValue) override;
+  int32_t ImmGetCompositionStringA(Himc hIMC, uint32_t dwIndex, void* lpBuf, uint32_t dwBufLen) override;
+  uint32_t ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateList* lpCandList, uint32_t dwBufLen) override;
+  uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override;
+  int32_t ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) override;
+  uint32_t GetModuleFileNameA(Hinstance hModule, char* lpFilename, uint32_t nSize) override;
+  Hglobal GlobalAlloc(uint32_t uFlags, size_t dwBytes) override;
+  void* GlobalLock(Hglobal hMem) override;
+  Hglobal GlobalFree(Hglobal hMem) override;
+  uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
+                                    char* lpReturnedString, uint32_t nSize, const char* lpFileName) override;
+  int32_t clock() override;
+
+  // How handles appear in the trace.
+  std::string Name(Hwnd h) const;
+  std::string Name(Himc h) const;
+  static std::string Name(Hhook h);
+
+ private:
+  struct Hook {
+    Hhook handle;
+    int32_t type;
+    HookProc proc;
+  };
+  struct Synthetic {
+    uint32_t vk;
+    uint32_t scan;
+    uint32_t flags;
+  };
+
+  bool Failing(const char* call) const { return failing_.count(call) != 0; }
+  Window* WindowOf(Hwnd h);
+  Window* WindowOf(Himc h);
+  void Trace(const std::string& line);
+  intptr_t RunChain(int32_t code, uint32_t vk, intptr_t lParam);
+  intptr_t CallHookAt(size_t index, int32_t code, uintptr_t wParam, intptr_t lParam);
+  void Deliver(uint32_t vk, intptr_t lParam);
+  void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
+
+  std::vector<Window> windows_;
+  int focus_ = -1;
+  ProfileStore profiles_;
+  std::optional<std::string> imeFileName_;
+  std::optional<std::string> hostPath_;
+  int32_t clock_ = 0;
+  uint16_t asyncState_[256] = {};
+  uint16_t keyState_[256] = {};
+  std::map<std::string, int32_t> failing_;
+
+  std::vector<Hook> hooks_;  // in the order installed
+  uintptr_t nextHook_ = 1;
+  std::vector<size_t> runningHook_;  // chain positions of the hooks now running
+  HookRunner runner_;
+
+  std::deque<Synthetic> pending_;
+  intptr_t lastResult_ = 0;
+  std::map<uint32_t, int> syntheticDown_;  // vk -> key-downs sent without their key-up
+  std::set<uint32_t> physicalDown_;
+
+  std::map<uintptr_t, int> contextsOut_;  // context -> times taken minus times released
+  std::vector<std::string> releaseErrors_;
+  std::map<uintptr_t, std::vector<uint8_t>> blocks_;
+  uintptr_t nextBlock_ = 0x5000;
+
+  std::vector<std::string> trace_;
+};
+
+// lParam of a keystroke: repeat count 1, scan code, extended bit, previous
+// state, transition.
+intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown);
+
+// "0" or "0x1B": how numbers appear in the trace.
+std::string Hex(uint64_t value);
+
+}  // namespace tavik::sim
