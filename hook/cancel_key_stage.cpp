@@ -21,6 +21,15 @@ intptr_t Release(intptr_t lParam) {
   return static_cast<intptr_t>((static_cast<uintptr_t>(lParam) & 0xFF64FFFFu) | 0xC1640000u);
 }
 
+// Releases the substitute Esc that is still down and hands the keystroke on
+// as that release.
+Outcome ReleaseEsc(HookCall& k) {
+  k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
+  k.block.cancelEscDown = 0;
+  k.platform.CallNextHookEx(k.block.keyboardHook, k.code, w32::VK_ESCAPE, Release(k.lParam));
+  return Outcome::kSwallow;
+}
+
 }  // namespace
 
 Outcome CancelKeyStage(HookCall& k) {
@@ -28,7 +37,11 @@ Outcome CancelKeyStage(HookCall& k) {
   HookSharedBlock& b = k.block;
 
   Hwnd window = p.GetFocus();
-  if (IsNull(window)) return Outcome::kPassOn;
+  if (IsNull(window)) {
+    // Nothing to ask, but an Esc we pressed must not stay down just because
+    // the focus left while "@" was held.
+    return b.cancelEscDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
+  }
 
   bool open;
   ConversionStatus status;
@@ -66,14 +79,9 @@ Outcome CancelKeyStage(HookCall& k) {
     return Outcome::kSwallow;
   }
 
-  if (b.cancelEscDown == 1) {
-    // The conditions changed while the key was held: the Esc we pressed is
-    // still down and is released now, whatever this keystroke is.
-    p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
-    b.cancelEscDown = 0;
-    p.CallNextHookEx(b.keyboardHook, k.code, w32::VK_ESCAPE, Release(k.lParam));
-    return Outcome::kSwallow;
-  }
+  // The conditions changed while the key was held: the Esc we pressed is
+  // still down and is released now, whatever this keystroke is.
+  if (b.cancelEscDown == 1) return ReleaseEsc(k);
 
   return Outcome::kPassOn;
 }

@@ -72,7 +72,7 @@ class Desktop final : public InputPlatform {
   // ImmGetCompositionStringA, `value` is what it returns).
   void Fail(const std::string& call, int32_t value = 0) { failing_[call] = value; }
   void Restore(const std::string& call) { failing_.erase(call); }
-  static bool IsKnownCall(const std::string& call);
+  static bool CanFail(const std::string& call);
 
   void SetHookRunner(HookRunner runner) { runner_ = std::move(runner); }
   bool HookInstalled(int32_t type) const;
@@ -166,7 +166,7 @@ class Desktop final : public InputPlatform {
 
   std::deque<Synthetic> pending_;
   intptr_t lastResult_ = 0;
-  std::map<uint32_t, int> syntheticDown_;  // vk -> key-downs sent without their key-up
+  std::map<uint32_t, bool> syntheticDown_;  // vk -> a key-down was sent and its key-up not yet
   std::set<uint32_t> physicalDown_;
 
   std::map<uintptr_t, int> contextsOut_;  // context -> times taken minus times released

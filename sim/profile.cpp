@@ -72,9 +72,11 @@ Line ParseLine(const std::string& raw) {
 }
 
 // Copies at most nSize - 1 characters and terminates; returns the count.
+// A zero byte in the file ends the value, as it would for any C string.
 uint32_t CopyOut(const std::string& s, char* out, uint32_t nSize) {
   if (nSize == 0) return 0;
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(s.size(), nSize - 1));
+  size_t length = std::min(s.size(), s.find('\0'));
+  uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, nSize - 1));
   std::memcpy(out, s.data(), n);
   out[n] = '\0';
   return n;
@@ -163,7 +165,8 @@ bool ProfileStore::WriteString(const char* section, const char* key, const char*
   } else {
     std::string entry = std::string(key) + "=" + value;
     if (keyLine != lines.size()) {
-      lines[keyLine] = entry;
+      // The key keeps the spelling it has in the file.
+      lines[keyLine] = ParseLine(lines[keyLine]).name + "=" + value;
     } else if (sectionLine != lines.size()) {
       // After the section's last non-blank line.
       size_t at = sectionEnd;

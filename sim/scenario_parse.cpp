@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
@@ -49,9 +50,10 @@ std::vector<Token> Tokenize(const std::string& line) {
         if (e == 'x') {
           if (i + 2 > line.size()) throw Malformed("bad \\x escape in string");
           std::string hex = line.substr(i, 2);
-          char* end = nullptr;
-          long v = std::strtol(hex.c_str(), &end, 16);
-          if (end != hex.c_str() + 2) throw Malformed("bad \\x escape in string");
+          if (!std::isxdigit(static_cast<unsigned char>(hex[0])) || !std::isxdigit(static_cast<unsigned char>(hex[1]))) {
+            throw Malformed("bad \\x escape in string");
+          }
+          long v = std::strtol(hex.c_str(), nullptr, 16);
           t.text += static_cast<char>(v);
           i += 2;
         } else if (e == '"' || e == '\\') {
@@ -78,6 +80,10 @@ int64_t Number(const std::string& s) {
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
     base = 16;
     p += 2;
+  }
+  for (const char* d = p; *d != '\0'; ++d) {
+    bool digit = base == 16 ? std::isxdigit(static_cast<unsigned char>(*d)) != 0 : (*d >= '0' && *d <= '9');
+    if (!digit) throw Malformed("bad number '" + s + "'");
   }
   if (*p == '\0') throw Malformed("bad number '" + s + "'");
   errno = 0;
@@ -127,13 +133,33 @@ void NoMore(const std::vector<Token>& t, size_t n) {
   if (t.size() > n) throw Malformed("unexpected '" + t[n].text + "'");
 }
 
-// The text after the first word, as written.
-std::string Rest(const std::string& line, const std::string& first) {
-  size_t at = line.find(first);
-  std::string rest = at == std::string::npos ? "" : line.substr(at + first.size());
-  size_t b = rest.find_first_not_of(" \t");
-  size_t e = rest.find_last_not_of(" \t\r");
-  return b == std::string::npos ? "" : rest.substr(b, e - b + 1);
+// The line without its comment: from the first '#' outside a string.
+std::string WithoutComment(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"' && (i == 0 || line[i - 1] != '\\')) quoted = !quoted;
+    if (line[i] == '#' && !quoted) return line.substr(0, i);
+  }
+  return line;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r");
+  size_t e = s.find_last_not_of(" \t\r");
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+// The text after the first `words` words, as written, without its comment.
+std::string Rest(const std::string& line, int words) {
+  std::string s = WithoutComment(line);
+  size_t at = 0;
+  for (int i = 0; i < words; ++i) {
+    at = s.find_first_not_of(" \t", at);
+    if (at == std::string::npos) return "";
+    at = s.find_first_of(" \t", at);
+    if (at == std::string::npos) return "";
+  }
+  return TrimBlanks(s.substr(at));
 }
 
 bool IsRuntimeWordOrHandle(const std::string& name);
@@ -164,7 +190,7 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
     NoMore(t, 3);
   } else if (what == "call" || what == "no-call") {
     c.kind = what == "call" ? Command::kExpectCall : Command::kExpectNoCall;
-    c.text = Rest(line, what);
+    c.text = Rest(line, 2);
     if (c.text.empty()) throw Malformed("missing call pattern");
   } else if (what == "calls") {
     NoMore(t, 2);
@@ -232,7 +258,7 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     c.kind = Command::kSettings;
   } else if (w == "setting") {
     c.kind = Command::kSetting;
-    c.text = Rest(line, w);
+    c.text = Rest(line, 1);
     size_t eq = c.text.find('=');
     if (eq == std::string::npos) throw Malformed("expected setting KEY=VALUE");
   } else if (w == "no-settings") {
@@ -303,8 +329,9 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
   } else if (w == "fail" || w == "restore") {
     c.kind = w == "fail" ? Command::kFail : Command::kRestore;
     c.name = Arg(t, 1, "call name");
-    if (!Desktop::IsKnownCall(c.name)) throw Malformed("unknown call '" + c.name + "'");
+    if (!Desktop::CanFail(c.name)) throw Malformed("'" + c.name + "' is not a call that can be made to fail");
     if (c.kind == Command::kFail && t.size() > 2) {
+      if (c.name != "ImmGetCompositionStringA") throw Malformed("only ImmGetCompositionStringA fails with a value");
       c.number = Number(t[2].text);
       c.flag = true;
     }
@@ -377,7 +404,7 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text) {
       std::vector<Token> t = Tokenize(lines[i]);
       if (t.empty()) continue;
       if (t[0].text == "scenario") {
-        result.scenarios.push_back(Scenario{file, lineNo, Rest(lines[i], "scenario"), {}});
+        result.scenarios.push_back(Scenario{file, lineNo, Rest(lines[i], 1), {}});
         current = &result.scenarios.back();
         continue;
       }
@@ -394,12 +421,12 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text) {
         for (; j < lines.size(); ++j) {
           std::string l = lines[j];
           if (!l.empty() && l.back() == '\r') l.pop_back();
-          size_t b = l.find_first_not_of(" \t");
-          if (b != std::string::npos && l.substr(b) == "end") break;
+          std::string bare = TrimBlanks(WithoutComment(l));
+          if (bare == "end") break;
           if (c.kind == Command::kSettings) {
-            c.block.push_back(l);
-          } else if (b != std::string::npos && l[b] != '#') {
-            c.block.push_back(l.substr(b));
+            c.block.push_back(l);  // the file's text as it stands
+          } else if (!bare.empty()) {
+            c.block.push_back(bare);
           }
         }
         if (j == lines.size()) throw Malformed("block has no closing 'end'");

@@ -48,6 +48,10 @@ std::string KeyText(const KeyId& k) {
   return buf;
 }
 
+std::string SignedText(int64_t v) {
+  return v < 0 ? "-" + Hex(static_cast<uint64_t>(-v)) : Hex(static_cast<uint64_t>(v));
+}
+
 std::string ByteText(const std::string& bytes) {
   if (bytes.empty()) return "none";
   std::string out;
@@ -292,13 +296,13 @@ class Runner {
   void Expect(const Command& c) {
     switch (c.kind) {
       case Command::kExpectSwallowed:
-        Check(c, lastResult_ != 0, Hex(static_cast<uint64_t>(lastResult_)));
+        Check(c, lastResult_ != 0, SignedText(lastResult_));
         break;
       case Command::kExpectPassed:
-        Check(c, lastResult_ == 0, Hex(static_cast<uint64_t>(lastResult_)));
+        Check(c, lastResult_ == 0, SignedText(lastResult_));
         break;
       case Command::kExpectResult:
-        Check(c, lastResult_ == static_cast<intptr_t>(c.number), Hex(static_cast<uint64_t>(lastResult_)));
+        Check(c, lastResult_ == static_cast<intptr_t>(c.number), SignedText(lastResult_));
         break;
       case Command::kExpectCall:
       case Command::kExpectNoCall: {

@@ -1,10 +1,8 @@
 // tavikhook.dll: the exports the tray program binds, the hook procedures
 // Windows calls in every process, and the block they all share.
-#include <windows.h>
-
 #include "hook/shared_block.h"
 #include "hook/stages.h"
-#include "hook/win32/win32_platform.h"
+#include "hook/win32/win32_platform.h"  // brings <windows.h>, after the portable headers
 
 namespace {
 

@@ -1,12 +1,16 @@
 // The input platform on Windows: one line per call.
 #pragma once
 
+// The portable headers come first: their constants carry the Win32 names,
+// which <windows.h> defines as macros.
+#include "hook/platform.h"
+// clang-format off
 #include <windows.h>
 #include <imm.h>
+// clang-format on
 
+#include <cstddef>
 #include <ctime>
-
-#include "hook/platform.h"
 
 namespace tavik {
 

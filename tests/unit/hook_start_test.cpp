@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "hook/shared_block.h"
+#include "sim/desktop.h"
+
+namespace tavik {
+namespace {
+
+using sim::Desktop;
+
+class HookStartTest : public ::testing::Test {
+ protected:
+  int32_t Start() { return HookStart(desktop, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken); }
+  void Settings(const std::string& text) { desktop.profiles().SetFile(kSettingsFile, text); }
+
+  Desktop desktop;
+  HookSharedBlock block{};
+};
+
+TEST_F(HookStartTest, NoSettingsFileGivesExactlyTheFourDefaultFlags) {
+  EXPECT_EQ(Start(), 0);
+  for (int i = 0; i < kSettingCount; ++i) {
+    bool defaultOn = i == kTorikeshiKey || i == kCapsLockOn || i == kCapsLockOff || i == kRomajiBackspace;
+    EXPECT_EQ(block.flag[i], defaultOn ? 1 : 0) << kSettingKeys[i].name;
+  }
+  EXPECT_FALSE(IsNull(block.keyboardHook));
+  EXPECT_TRUE(IsNull(block.messageHook));
+  EXPECT_TRUE(desktop.HookInstalled(w32::WH_KEYBOARD));
+  EXPECT_FALSE(desktop.HookInstalled(w32::WH_GETMESSAGE));
+}
+
+TEST_F(HookStartTest, ReadsEveryKeyInTableOrderFromTheSettingsFile) {
+  Start();
+  int next = 0;
+  for (const std::string& line : desktop.trace()) {
+    if (line.find("GetPrivateProfileStringA(\"TAVIK\", \"") == std::string::npos) continue;
+    ASSERT_LT(next, kSettingCount);
+    std::string expected = std::string("\"") + kSettingKeys[next].name + "\", \"" + kSettingKeys[next].defaultValue +
+                           "\", buf, 0x100, \".\\\\tavik.ini\")";
+    EXPECT_NE(line.find(expected), std::string::npos) << line;
+    ++next;
+  }
+  EXPECT_EQ(next, kSettingCount);
+}
+
+TEST_F(HookStartTest, EachFlagFollowsItsOwnKey) {
+  // Turning one key on at a time catches a table and block that disagree.
+  for (int on = 0; on < kSettingCount; ++on) {
+    std::string text = "[TAVIK]\r\n";
+    for (int i = 0; i < kSettingCount; ++i) text += std::string(kSettingKeys[i].name) + (i == on ? "=1\r\n" : "=0\r\n");
+    Settings(text);
+    Start();
+    HookEnd(desktop, block);
+    for (int i = 0; i < kSettingCount; ++i) EXPECT_EQ(block.flag[i], i == on ? 1 : 0) << kSettingKeys[i].name;
+  }
+}
+
+TEST_F(HookStartTest, ValuesFollowTheReadingRule) {
+  Settings(
+      "[TAVIK]\r\nTORIKESHI KEY=2\r\nCAPSLOCK ON=\r\nCAPSLOCK OFF= 1\r\nROMAJI BACKSPACE=1 \r\n"
+      "KATAKANA KEY=01\r\nROMAJI ONOFF=1x\r\nIMEOFF TORIKESHI=99999999999999999999\r\nCANNOT OPEN IME=-1\r\n"
+      "IME ONOFF=on\r\nIME CONFIG=+1\r\n");
+  Start();
+  EXPECT_EQ(block.flag[kTorikeshiKey], 0);
+  EXPECT_EQ(block.flag[kCapsLockOn], 0) << "present and empty is not the default";
+  EXPECT_EQ(block.flag[kCapsLockOff], 1);
+  EXPECT_EQ(block.flag[kRomajiBackspace], 1);
+  EXPECT_EQ(block.flag[kKatakanaKey], 1);
+  EXPECT_EQ(block.flag[kRomajiOnOff], 1);
+  EXPECT_EQ(block.flag[kImeOffTorikeshi], 0);
+  EXPECT_EQ(block.flag[kCannotOpenIme], 0);
+  EXPECT_EQ(block.flag[kImeOnOff], 0);
+  EXPECT_EQ(block.flag[kImeConfig], 1);
+}
+
+TEST_F(HookStartTest, LongLinesAndJunkNeverCrashTheReader) {
+  std::string junk(5000, '\xFF');
+  Settings("[TAVIK]\r\nTORIKESHI KEY=" + std::string(300, '0') + "1\r\n" + junk + "\r\nCAPSLOCK ON=1" +
+           std::string(400, ' ') + "\r\n");
+  Start();
+  // 255 characters kept: 255 zeros, so the trailing 1 is cut off.
+  EXPECT_EQ(block.flag[kTorikeshiKey], 0);
+  EXPECT_EQ(block.flag[kCapsLockOn], 1);
+  Settings("");
+  HookEnd(desktop, block);
+  Start();
+  EXPECT_EQ(block.flag[kTorikeshiKey], 1) << "an empty file gives the defaults";
+}
+
+TEST_F(HookStartTest, DirectCommitInputInstallsBothHooksAndReturnsTheMessageHook) {
+  Settings("[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
+  int32_t result = Start();
+  EXPECT_FALSE(IsNull(block.messageHook));
+  EXPECT_EQ(result, static_cast<int32_t>(block.messageHook));
+  EXPECT_NE(block.messageHook, block.keyboardHook);
+  EXPECT_TRUE(desktop.HookInstalled(w32::WH_GETMESSAGE));
+
+  HookEnd(desktop, block);
+  EXPECT_TRUE(IsNull(block.keyboardHook));
+  EXPECT_TRUE(IsNull(block.messageHook));
+  EXPECT_FALSE(desktop.HookInstalled(w32::WH_KEYBOARD));
+  EXPECT_FALSE(desktop.HookInstalled(w32::WH_GETMESSAGE));
+}
+
+TEST_F(HookStartTest, FailedMessageHookIsReportedAsZero) {
+  Settings("[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
+  desktop.Fail("SetWindowsHookExA");
+  EXPECT_EQ(Start(), 0);
+  EXPECT_TRUE(IsNull(block.keyboardHook));
+  EXPECT_TRUE(IsNull(block.messageHook));
+  HookEnd(desktop, block);  // unhooking nothing is harmless
+}
+
+TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
+  Start();
+  int32_t* words[] = {&block.cancelEscDown,      &block.leftShiftDown,   &block.backspaceSubstituted,
+                      &block.spaceResent,        &block.enterResent,     &block.backwardKeyResent,
+                      &block.forwardKeyResent,   &block.lineKeyResent,   &block.homeEndResent,
+                      &block.pageKeyResent,      &block.tabResent,       &block.insertDeleteResent,
+                      &block.backspaceResent,    &block.commitAsTyped,   &block.katakanaRecheck,
+                      &block.revertOnComposition, &block.conversionKeyArmed, &block.numericComposition};
+  for (int32_t* w : words) *w = 1;
+  HookEnd(desktop, block);
+  for (int32_t* w : words) EXPECT_EQ(*w, 1);
+  Start();
+  for (int32_t* w : words) EXPECT_EQ(*w, 0);
+}
+
+TEST_F(HookStartTest, HookEndUnhooksTheKeyboardHookEvenWhenNoneIsSet) {
+  HookEnd(desktop, block);
+  EXPECT_NE(desktop.trace().back().find("UnhookWindowsHookEx(NULL)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavik

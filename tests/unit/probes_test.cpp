@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "hook/hook_call.h"
+#include "sim/desktop.h"
+
+namespace tavik {
+namespace {
+
+TEST(ImeFamily, OakFamilyByExactUpperCaseLettersAtFixedPositions) {
+  for (const char* name : {"OAKIME.IME", "FJIME.IME", "FJI", "XYZOAK.IME", "OAK"}) EXPECT_TRUE(IsOakFamilyIme(name)) << name;
+  for (const char* name : {"oakime.ime", "fjime.ime", "XOAK.IME", "XYOAK", "OA", "", "ATOK.IME", "ABCOA"}) {
+    EXPECT_FALSE(IsOakFamilyIme(name)) << name;
+  }
+}
+
+TEST(ImeFamily, OakOrAtok) {
+  for (const char* name : {"ATOK30.IME", "XATOK.IME", "OAKIME.IME", "ABCOAK"}) EXPECT_TRUE(IsOakOrAtokIme(name)) << name;
+  for (const char* name : {"XXATOK.IME", "atok.ime", "ATO", "", "MSIME.IME"}) EXPECT_FALSE(IsOakOrAtokIme(name)) << name;
+}
+
+bool Fully(std::vector<uint8_t> a) { return FullyConverted(a.data(), static_cast<int32_t>(a.size())); }
+bool Oak(std::vector<uint8_t> a) { return OakConverted(a.data(), static_cast<int32_t>(a.size())); }
+
+TEST(CompositionAttributes, FullyConverted) {
+  EXPECT_TRUE(Fully({2, 2, 1, 1}));
+  EXPECT_TRUE(Fully({1, 4}));
+  EXPECT_TRUE(Fully({2}));
+  EXPECT_FALSE(Fully({2, 2, 3, 3}));
+  EXPECT_FALSE(Fully({4, 4})) << "input errors alone are not a conversion";
+  EXPECT_FALSE(Fully({1, 1, 0}));
+  EXPECT_FALSE(Fully({0, 0}));
+  EXPECT_FALSE(Fully({2, 5}));
+  EXPECT_FALSE(Fully({}));
+}
+
+TEST(CompositionAttributes, OakConverted) {
+  EXPECT_TRUE(Oak({3, 3}));
+  EXPECT_TRUE(Oak({2, 2, 1}));
+  EXPECT_TRUE(Oak({1}));
+  EXPECT_FALSE(Oak({2, 1, 2})) << "the last clause must be a target";
+  EXPECT_FALSE(Oak({0, 1}));
+  EXPECT_FALSE(Oak({4, 1}));
+  EXPECT_FALSE(Oak({}));
+}
+
+bool Oasys(const char* path) { return IsOasysHost(SplitHostPath(path)); }
+bool Browser(const char* path) { return IsBrowserHost(SplitHostPath(path)); }
+
+TEST(HostName, OasysHost) {
+  EXPECT_TRUE(Oasys("C:\\Program Files\\OASYS\\OasysE.exe"));
+  EXPECT_TRUE(Oasys("C:\\x\\OASYSEDIT.EXE"));
+  EXPECT_TRUE(Oasys("OASYSE.exe"));
+  EXPECT_TRUE(Oasys("C:OASYSE.EXEX")) << "characters after the ones named are not looked at";
+  EXPECT_FALSE(Oasys("C:\\OASYS\\OASYS.EXE")) << "exactly OASYS does not match";
+  EXPECT_FALSE(Oasys("C:\\OASYSE.COM"));
+  EXPECT_FALSE(Oasys("C:\\OASYSE"));
+  EXPECT_FALSE(Oasys("C:\\OASYSE.EXE\\editor.exe")) << "only the file name counts";
+}
+
+TEST(HostName, BrowserHost) {
+  EXPECT_TRUE(Browser("C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE"));
+  EXPECT_TRUE(Browser("c:/ie/iexplore.exe"));
+  EXPECT_TRUE(Browser("C:\\iexplore2.exe"));
+  EXPECT_FALSE(Browser("C:\\iexplor.exe"));
+  EXPECT_FALSE(Browser("C:\\iexplore.exe.bak"));
+  EXPECT_FALSE(Browser(""));
+}
+
+TEST(HostName, SplitsLikeTheRuntime) {
+  HostName h = SplitHostPath("C:\\dir.d\\name.tar.gz");
+  EXPECT_EQ(std::string(h.fileName, h.fileNameLength), "name.tar");
+  EXPECT_EQ(std::string(h.extension, h.extensionLength), ".gz");
+  h = SplitHostPath("C:\\dir.d\\noext");
+  EXPECT_EQ(std::string(h.fileName, h.fileNameLength), "noext");
+  EXPECT_EQ(h.extensionLength, 0u);
+}
+
+// The probes against the simulated desktop: buffers and failures.
+class ProbeTest : public ::testing::Test {
+ protected:
+  ProbeTest() { desktop.AddWindow("editor"); desktop.SetFocus("editor"); }
+  sim::Desktop desktop;
+  HookSharedBlock block{};
+  HookCall call{desktop, block, 0, 0, 0};
+};
+
+TEST_F(ProbeTest, ImeFileNameShorterThanAnEarlierOneLeavesNoTrace) {
+  desktop.SetImeFileName(std::string("ABCOAKXX.IME"));
+  ASSERT_TRUE(ReadImeFileName(call));
+  EXPECT_TRUE(IsOakFamilyIme(call.imeFileName));
+  desktop.SetImeFileName(std::string("ABC"));
+  ASSERT_TRUE(ReadImeFileName(call));
+  EXPECT_FALSE(IsOakFamilyIme(call.imeFileName));
+  desktop.SetImeFileName(std::nullopt);
+  EXPECT_FALSE(ReadImeFileName(call));
+  desktop.SetImeFileName(std::string(300, 'A'));
+  ASSERT_TRUE(ReadImeFileName(call));
+  EXPECT_EQ(std::strlen(call.imeFileName), 127u);
+}
+
+TEST_F(ProbeTest, HostNameFailureAndOverlongPath) {
+  desktop.SetHostPath(std::nullopt);
+  EXPECT_FALSE(ReadHostName(call).read);
+  EXPECT_FALSE(IsBrowserHost(ReadHostName(call)));
+  desktop.SetHostPath("C:\\" + std::string(400, 'd') + "\\iexplore.exe");
+  HostName h = ReadHostName(call);
+  EXPECT_TRUE(h.read);
+  EXPECT_FALSE(IsBrowserHost(h)) << "a truncated path names no program";
+  desktop.SetHostPath(std::string("C:\\IE\\IEXPLORE.EXE"));
+  EXPECT_TRUE(IsBrowserHost(ReadHostName(call)));
+}
+
+TEST_F(ProbeTest, ContextIsReleasedOnceOnEveryPath) {
+  {
+    InputContext context(desktop, desktop.GetFocus());
+    context.Release();
+    context.Release();
+  }
+  {
+    InputContext context(desktop, desktop.GetFocus());
+    desktop.Fail("ImmGetConversionStatus");
+    ConversionStatus s = context.ReadConversionStatus();
+    EXPECT_FALSE(s.read);
+    EXPECT_EQ(s.conversion, 0u) << "a failed read never tests as a mode";
+  }
+  EXPECT_TRUE(desktop.InvariantViolations().empty());
+  int released = 0;
+  for (const std::string& line : desktop.trace()) released += line.find("ImmReleaseContext") != std::string::npos;
+  EXPECT_EQ(released, 2);
+}
+
+TEST_F(ProbeTest, CompositionLengthNeverExceedsTheBuffer) {
+  desktop.Fail("ImmGetCompositionStringA", 5000);
+  InputContext context(desktop, desktop.GetFocus());
+  EXPECT_EQ(context.ReadCompositionAttributes(call), 1024);
+}
+
+TEST_F(ProbeTest, HeldLooksAtBit15Only) {
+  desktop.SetPressedSinceLastQuery(w32::VK_SHIFT, true);
+  EXPECT_FALSE(Held(desktop, w32::VK_SHIFT));
+  desktop.SetHeld(w32::VK_SHIFT, true);
+  EXPECT_TRUE(Held(desktop, w32::VK_SHIFT));
+  EXPECT_FALSE(Held(desktop, w32::VK_CONTROL));
+}
+
+}  // namespace
+}  // namespace tavik

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "sim/scenario.h"
+
+namespace tavik::sim {
+namespace {
+
+std::string ErrorOf(const std::string& text) { return ParseScenarios("t.scn", text).error; }
+
+TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"tap at\nfrobnicate\n", "t.scn:2: unknown word 'frobnicate'"},
+      {"clock 12x\n", "t.scn:1: bad number '12x'"},
+      {"clock 99999999999\n", "t.scn:1: bad number '99999999999'"},
+      {"clock\n", "t.scn:1: missing milliseconds"},
+      {"\n\nime-file \"ABC\n", "t.scn:3: unterminated string"},
+      {"host \"C:\\q\"\n", "t.scn:1: unknown escape \\q in string"},
+      {"host \"\\x4\"\n", "t.scn:1: bad \\x escape in string"},
+      {"tap nosuchkey\n", "t.scn:1: unknown key 'nosuchkey'"},
+      {"tap 0x100/0x1A\n", "t.scn:1: unknown key '0x100/0x1A'"},
+      {"up at repeat\n", "t.scn:1: unknown keystroke option 'repeat'"},
+      {"down at code=\n", "t.scn:1: missing number"},
+      {"fail ImmGetNothing\n", "t.scn:1: 'ImmGetNothing' is not a call that can be made to fail"},
+      {"fail ImmReleaseContext\n", "t.scn:1: 'ImmReleaseContext' is not a call that can be made to fail"},
+      {"fail GetFocus 3\n", "t.scn:1: only ImmGetCompositionStringA fails with a value"},
+      {"clock 0x0x10\n", "t.scn:1: bad number '0x0x10'"},
+      {"clock 1e3\n", "t.scn:1: bad number '1e3'"},
+      {"host \"\\x+1\"\n", "t.scn:1: bad \\x escape in string"},
+      {"set cancelEscUp 1\n", "t.scn:1: unknown word 'cancelEscUp'"},
+      {"expect word\n", "t.scn:1: missing word"},
+      {"expect delivered\n", "t.scn:1: missing keystrokes (or none)"},
+      {"expect delivered at\n", "t.scn:1: expected down:KEY or up:KEY, not 'at'"},
+      {"ime attributes 1 2 300\n", "t.scn:1: bad byte '300'"},
+      {"toggle capslock maybe\n", "t.scn:1: expected on or off, not 'maybe'"},
+      {"tap at\nexpect calls\n  GetFocus\n", "t.scn:2: block has no closing 'end'"},
+      {"settings\n[TAVIK]\n", "t.scn:1: block has no closing 'end'"},
+      {"hookstart now\n", "t.scn:1: unexpected 'now'"},
+      {"# only a comment\n", "t.scn:1: no scenario in file"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
+}
+
+TEST(ScenarioParse, ScenariosSplitAtTheirTitles) {
+  ParseResult r = ParseScenarios("t.scn",
+                                 "# header\nscenario one\ntap at\nsettings\n[TAVIK]\nend\nscenario two \"quoted\"\n"
+                                 "expect calls\n  GetFocus  # comment\n\nend  # closes the block\n"
+                                 "expect call keybd_event(0x1B  # a note\n");
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.scenarios.size(), 2u);
+  EXPECT_EQ(r.scenarios[0].title, "one");
+  EXPECT_EQ(r.scenarios[0].line, 2);
+  ASSERT_EQ(r.scenarios[0].commands.size(), 2u);
+  EXPECT_EQ(r.scenarios[0].commands[1].block, std::vector<std::string>{"[TAVIK]"});
+  EXPECT_EQ(r.scenarios[1].title, "two \"quoted\"");
+  EXPECT_EQ(r.scenarios[1].commands[0].block, std::vector<std::string>{"GetFocus"});
+  EXPECT_EQ(r.scenarios[1].commands[1].text, "keybd_event(0x1B");
+}
+
+TEST(ScenarioParse, StringsCarryAnyByte) {
+  ParseResult r = ParseScenarios("t.scn", "ime composition \"\\x83\\x4A\\\\\\\"\"\n");
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.scenarios[0].commands[0].bytes, std::string("\x83\x4A\\\"", 4));
+}
+
+TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
+  ParseResult r = ParseScenarios("t.scn",
+                                 "ime open\nime mode 0x9\ntap at\nexpect delivered down:at up:at\n"
+                                 "expect word cancelEscDown 1\nexpect call GetFocus\n");
+  ASSERT_EQ(r.error, "");
+  RunResult run = RunScenario(r.scenarios[0]);
+  EXPECT_FALSE(run.passed);
+  std::string report;
+  for (const std::string& l : run.report) report += l + "\n";
+  EXPECT_NE(report.find("FAIL 4: expect delivered down:at up:at  (got down:0x1B/0x164 up:0x1B/0x164)"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("FAIL 5: expect word cancelEscDown 1  (got 0)"), std::string::npos) << report;
+  EXPECT_NE(report.find("ok   6: expect call GetFocus"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace tavik::sim
