@@ -98,6 +98,10 @@ inline constexpr uint32_t CPS_CANCEL = 0x4;
 // ImmConfigureIMEA.
 inline constexpr uint32_t IME_CONFIG_GENERAL = 1;
 
+// PeekMessage flags, as a WH_GETMESSAGE hook gets them in wParam.
+inline constexpr uint32_t PM_NOREMOVE = 0x0;
+inline constexpr uint32_t PM_REMOVE = 0x1;
+
 // GlobalAlloc.
 inline constexpr uint32_t GHND = 0x42;
 
@@ -120,6 +124,17 @@ struct CandidateList {
   uint32_t dwPageStart;
   uint32_t dwPageSize;
   uint32_t dwOffset[1];
+};
+
+// The MSG record a WH_GETMESSAGE hook receives through lParam.
+struct Msg {
+  Hwnd hwnd;
+  uint32_t message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  uint32_t time;
+  int32_t ptX;
+  int32_t ptY;
 };
 
 // BOOL results are int32_t: nonzero is success, as in Win32.

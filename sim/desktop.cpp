@@ -204,7 +204,7 @@ void Desktop::ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool 
   bool up = (static_cast<uint64_t>(lParam) & 0x80000000u) != 0;
   trace_.push_back(std::string(synthetic ? "synthetic " : "key ") + (up ? "up " : "down ") + KeyText(vk, scanKey) +
                    " code " + Signed(code) + " lParam " + Hex(static_cast<uint32_t>(lParam)));
-  intptr_t result = RunChain(code, vk, lParam);
+  intptr_t result = RunChain(w32::WH_KEYBOARD, code, vk, lParam);
   lastResult_ = result;
   if (result != 0) {
     Trace("-> discarded (" + Signed(result) + ")");
@@ -216,11 +216,20 @@ void Desktop::ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool 
   }
 }
 
-intptr_t Desktop::RunChain(int32_t code, uint32_t vk, intptr_t lParam) {
+intptr_t Desktop::RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_t lParam) {
   for (size_t i = hooks_.size(); i-- > 0;) {
-    if (hooks_[i].type == w32::WH_KEYBOARD) return CallHookAt(i, code, vk, lParam);
+    if (hooks_[i].type == type) return CallHookAt(i, code, wParam, lParam);
   }
   return 0;
+}
+
+intptr_t Desktop::RetrieveMessage(int32_t code, bool remove, uint32_t message) {
+  Msg msg{focus_ < 0 ? Hwnd{} : Hwnd{static_cast<uintptr_t>(focus_ + 1)}, message, 0, 0, 0, 0, 0};
+  trace_.push_back("message " + Hex(message) + " code " + std::to_string(code) + (remove ? " removed" : " peeked"));
+  intptr_t r = RunChain(w32::WH_GETMESSAGE, code, remove ? w32::PM_REMOVE : w32::PM_NOREMOVE,
+                        reinterpret_cast<intptr_t>(&msg));
+  if (msg.message != message) releaseErrors_.push_back("a message hook changed the message record");
+  return r;
 }
 
 intptr_t Desktop::CallHookAt(size_t index, int32_t code, uintptr_t wParam, intptr_t lParam) {
@@ -335,8 +344,9 @@ intptr_t Desktop::CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, int
       }
     }
   }
+  bool message = !runningHook_.empty() && hooks_[runningHook_.back()].type == w32::WH_GETMESSAGE;
   Trace("CallNextHookEx(" + Name(hhk) + ", " + Signed(nCode) + ", " + Hex(wParam) + ", " +
-        Hex(static_cast<uint64_t>(lParam)) + ") = " + Signed(r));
+        (message ? std::string("msg") : Hex(static_cast<uint64_t>(lParam))) + ") = " + Signed(r));
   return r;
 }
 

@@ -84,6 +84,10 @@ class Desktop final : public InputPlatform {
   // result (0 when no hook is installed).
   intptr_t Keystroke(int32_t code, uint32_t vk, intptr_t lParam);
 
+  // A message retrieved by the focused window's thread: runs through the
+  // message hooks. `remove` is the PeekMessage flag (GetMessage removes).
+  intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message);
+
   // --- The record ----------------------------------------------------------------
   const std::vector<std::string>& trace() const { return trace_; }
   size_t TraceSize() const { return trace_.size(); }
@@ -144,7 +148,7 @@ class Desktop final : public InputPlatform {
   Window* WindowOf(Hwnd h);
   Window* WindowOf(Himc h);
   void Trace(const std::string& line);
-  intptr_t RunChain(int32_t code, uint32_t vk, intptr_t lParam);
+  intptr_t RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_t lParam);
   intptr_t CallHookAt(size_t index, int32_t code, uintptr_t wParam, intptr_t lParam);
   void Deliver(uint32_t vk, intptr_t lParam);
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);

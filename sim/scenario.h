@@ -38,6 +38,7 @@ struct Command {
     kKey,           // key, flag (up), code, flag2 (repeat)
     kTap,           // key, code
     kHook,          // code, number (wParam), number2 (lParam)
+    kMessage,       // number (message), code, flag (peeked, not removed)
     kExpectSwallowed,
     kExpectPassed,
     kExpectResult,    // number (signed)

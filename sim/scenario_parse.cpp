@@ -362,6 +362,18 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     c.number = Number(Arg(t, 2, "wParam"));
     c.number2 = Number(Arg(t, 3, "lParam"));
     NoMore(t, 4);
+  } else if (w == "message") {
+    c.kind = Command::kMessage;
+    c.number = Number(Arg(t, 1, "message number"));
+    for (size_t i = 2; i < t.size(); ++i) {
+      if (t[i].text == "peek") {
+        c.flag = true;
+      } else if (t[i].text.rfind("code=", 0) == 0) {
+        c.code = static_cast<int32_t>(Number(t[i].text.substr(5)));
+      } else {
+        throw Malformed("unknown message option '" + t[i].text + "'");
+      }
+    }
   } else if (w == "expect") {
     c = ParseExpect(t, line);
   } else {

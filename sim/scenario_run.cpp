@@ -286,6 +286,11 @@ class Runner {
         BeginStep(c);
         Type(c.code, static_cast<uint32_t>(c.number), static_cast<intptr_t>(c.number2));
         break;
+      case Command::kMessage:
+        EnsureStarted();
+        BeginStep(c);
+        lastResult_ = desktop_.RetrieveMessage(c.code, !c.flag, static_cast<uint32_t>(c.number));
+        break;
       default:
         Flush();
         Expect(c);

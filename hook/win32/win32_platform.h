@@ -86,5 +86,7 @@ class Win32Platform final : public InputPlatform {
 static_assert(sizeof(CandidateList) == sizeof(CANDIDATELIST));
 static_assert(offsetof(CandidateList, dwCount) == offsetof(CANDIDATELIST, dwCount));
 static_assert(offsetof(CandidateList, dwOffset) == offsetof(CANDIDATELIST, dwOffset));
+static_assert(sizeof(Msg) == sizeof(MSG));
+static_assert(offsetof(Msg, message) == offsetof(MSG, message));
 
 }  // namespace tavik
