@@ -426,7 +426,13 @@ int32_t Desktop::ImmSetConversionStatus(Himc hIMC, uint32_t fdwConversion, uint3
 int32_t Desktop::ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, uint32_t dwValue) {
   Window* w = WindowOf(hIMC);
   int32_t r = 0;
-  if (w != nullptr && !Failing("ImmNotifyIME") && w->open && dwAction == w32::NI_COMPOSITIONSTR) {
+  if (w != nullptr && !Failing("ImmNotifyIME") && dwAction == w32::NI_COMPOSITIONSTR) {
+    imeTold_.push_back(dwIndex == w32::CPS_COMPLETE ? "complete"
+                       : dwIndex == w32::CPS_REVERT ? "revert"
+                       : dwIndex == w32::CPS_CANCEL ? "cancel"
+                                                    : "cps:" + std::to_string(dwIndex));
+  }
+  if (w != nullptr && !Failing("ImmNotifyIME") && dwAction == w32::NI_COMPOSITIONSTR) {
     r = 1;
     switch (dwIndex) {
       case w32::CPS_COMPLETE:
@@ -528,6 +534,7 @@ uint32_t Desktop::ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufL
 
 int32_t Desktop::ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) {
   int32_t r = (!Failing("ImmConfigureIMEA") && hKL == kLayout && WindowOf(hWnd) != nullptr) ? 1 : 0;
+  if (r != 0) imeTold_.push_back("configure");
   Trace("ImmConfigureIMEA(" + Hex(static_cast<uintptr_t>(hKL)) + ", " + Name(hWnd) + ", " + Hex(dwMode) + ", " +
         (lpData ? "data" : "NULL") + ") = " + Hex(static_cast<uint32_t>(r)));
   return r;

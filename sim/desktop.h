@@ -90,6 +90,9 @@ class Desktop final : public InputPlatform {
 
   // --- The record ----------------------------------------------------------------
   const std::vector<std::string>& trace() const { return trace_; }
+  // What the IME was told, in order: "complete", "revert", "cancel" (and
+  // "cps:N" for others) for NI_COMPOSITIONSTR, "configure" for ImmConfigureIMEA.
+  const std::vector<std::string>& imeTold() const { return imeTold_; }
   size_t TraceSize() const { return trace_.size(); }
   void Note(const std::string& line) { trace_.push_back(line); }
 
@@ -179,6 +182,7 @@ class Desktop final : public InputPlatform {
   uintptr_t nextBlock_ = 0x5000;
 
   std::vector<std::string> trace_;
+  std::vector<std::string> imeTold_;
 };
 
 // lParam of a keystroke: repeat count 1, scan code, extended bit, previous

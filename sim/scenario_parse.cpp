@@ -223,14 +223,23 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
     NoMore(t, 4);
   } else if (what == "ime") {
     c.kind = Command::kExpectIme;
-    c.text = Arg(t, 2, "open, closed, mode or composition");
+    c.text = Arg(t, 2, "open, closed, mode, composition, attributes or told");
     if (c.text == "open" || c.text == "closed") {
       NoMore(t, 3);
     } else if (c.text == "mode") {
       c.number = Number(Arg(t, 3, "mode"));
       NoMore(t, 4);
-    } else if (c.text == "composition") {
+    } else if (c.text == "composition" || c.text == "attributes") {
       c.bytes = ByteList(t, 3);
+    } else if (c.text == "told") {
+      Arg(t, 3, "what the IME was told (or none)");
+      for (size_t i = 3; i < t.size(); ++i) {
+        const std::string& w = t[i].text;
+        if (w != "complete" && w != "revert" && w != "cancel" && w != "configure" && !(w == "none" && t.size() == 4)) {
+          throw Malformed("expected complete, revert, cancel, configure or none, not '" + w + "'");
+        }
+        if (w != "none") c.block.push_back(w);
+      }
     } else {
       throw Malformed("unknown ime expectation '" + c.text + "'");
     }

@@ -141,6 +141,7 @@ class Runner {
     Flush();
     out_.push_back("> " + std::to_string(c.line) + ": " + Trimmed(c.source));
     stepStart_ = desktop_.TraceSize();
+    stepTold_ = desktop_.imeTold().size();
   }
 
   void Flush() {
@@ -364,8 +365,16 @@ class Runner {
           Check(c, w.open == (c.text == "open"), w.open ? "open" : "closed");
         } else if (c.text == "mode") {
           Check(c, w.conversion == static_cast<uint32_t>(c.number), Hex(w.conversion));
-        } else {
+        } else if (c.text == "composition") {
           Check(c, w.composition == c.bytes, ByteText(w.composition));
+        } else if (c.text == "attributes") {
+          Check(c, w.attributes == c.bytes, ByteText(w.attributes));
+        } else {
+          std::vector<std::string> told(desktop_.imeTold().begin() + static_cast<std::ptrdiff_t>(stepTold_),
+                                        desktop_.imeTold().end());
+          std::string got;
+          for (const std::string& t : told) got += (got.empty() ? "" : " ") + t;
+          Check(c, told == c.block, got.empty() ? "none" : got);
         }
         break;
       }
@@ -389,6 +398,7 @@ class Runner {
   bool started_ = false;
   intptr_t lastResult_ = 0;
   size_t stepStart_ = 0;
+  size_t stepTold_ = 0;
   size_t printed_ = 0;
   int failures_ = 0;
   std::vector<std::string> out_;

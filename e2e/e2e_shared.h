@@ -1,0 +1,83 @@
+// The end-to-end test's meeting point: a named block of shared memory that
+// the driver, the target program and the test IME (inside the target) all
+// map, and the messages the driver sends the target.
+#pragma once
+
+#include <cstdint>
+
+namespace tavik::e2e {
+
+inline constexpr const char kSharedName[] = "tavik-e2e-shared";
+
+// ImmEscapeA code with which the target asks the test IME to take on the
+// composition and candidate list the driver staged.
+inline constexpr unsigned kEscapeApplyStaged = 0x0800 + 0x54;  // IME_ESC_PRIVATE_FIRST + 'T'
+
+// Messages the driver sends (SendMessage: they are done when it returns).
+enum TargetCommand : unsigned {
+  kCmdSetOpen = 0x8000 + 1,  // WM_APP + n; wParam: 0 or 1
+  kCmdSetMode,               // wParam: conversion, lParam: sentence
+  kCmdApplyStaged,           // composition, attributes and candidates from the block
+  kCmdSnapshot,              // fill the snapshot fields
+  kCmdFocus,                 // wParam: 0 none, 1 editor, 2 plain (a window without IME)
+  kCmdForeground,            // bring the target to the foreground
+  kCmdNotify,                // ImmNotifyIME(NI_COMPOSITIONSTR, wParam, 0), for the driver's own check of the IME
+  kCmdConfigure,             // ImmConfigureIMEA(IME_CONFIG_GENERAL), likewise
+  kCmdSync,                  // posted: the target writes wParam to syncSeq once it gets here
+};
+
+struct Keystroke {
+  uint32_t vk;
+  uint32_t scanKey;  // scan code plus 0x100 when extended
+  uint32_t up;
+  uint32_t message;
+};
+
+enum ImeCallKind : uint32_t { kNotifyIme = 1, kImeConfigure = 2, kImeSelect = 3 };
+
+struct ImeCall {
+  uint32_t kind;
+  uint32_t a;
+  uint32_t b;
+  uint32_t c;
+};
+
+struct Shared {
+  // Written by the target.
+  volatile uint32_t targetReady;
+  uint32_t targetProcessId;
+  uint64_t targetWindow;
+  uint32_t hookLoadedInTarget;  // tavikhook.dll is mapped into the target process
+  uint32_t imeActive;           // the test IME is the target's keyboard layout
+  volatile uint32_t keyCount;
+  Keystroke keys[8192];
+
+  // Staged by the driver, taken on by the IME at kEscapeApplyStaged.
+  uint32_t stagedLength;
+  uint8_t stagedComposition[512];
+  uint8_t stagedAttributes[512];
+  int32_t stagedCandidates;  // entries of the first candidate list; -1: no list
+
+  // Written by the test IME.
+  volatile uint32_t imeCallCount;
+  ImeCall imeCalls[4096];
+  uint32_t committedLength;
+  uint8_t committed[8192];
+
+  // The target's answer to kCmdSnapshot.
+  volatile uint32_t syncSeq;
+  uint32_t snapOpen;
+  uint32_t snapConversion;
+  uint32_t snapSentence;
+  int32_t snapCompositionLength;
+  uint8_t snapComposition[512];
+  int32_t snapAttributesLength;
+  uint8_t snapAttributes[512];
+  int32_t snapCandidates;  // dwCount of the first candidate list; -1: no list
+  int32_t snapEditTextLength;
+  uint8_t snapEditText[512];  // the edit control's text
+  uint32_t snapCapsLock;
+  uint32_t snapHookLoaded;
+};
+
+}  // namespace tavik::e2e
