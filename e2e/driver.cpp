@@ -89,7 +89,7 @@ const char* OnlyInSimulator(const Command& c) {
     case Command::kPressedSince:
       return "sets GetAsyncKeyState bit 0";
     case Command::kToggle:
-      return "sets toggle state directly";
+      return c.keys[0].vk == 0x14 ? nullptr : "sets a toggle other than CapsLock";
     case Command::kHook:
       return "calls the hook with raw arguments";
     case Command::kMessage:
@@ -562,6 +562,15 @@ class ScenarioRun {
         }
         std::string why;
         if (!desktop_.Type(keys, why)) Broken(why);
+        break;
+      }
+      case Command::kToggle: {
+        // CapsLock is switched the way a user switches it: by pressing it.
+        desktop_.Snapshot();
+        if ((s.snapCapsLock != 0) != c.flag) {
+          std::string why;
+          if (!desktop_.Type({{c.keys[0], false}, {c.keys[0], true}}, why)) Broken(why);
+        }
         break;
       }
       case Command::kHookStart:
