@@ -50,7 +50,7 @@ Outcome CancelKeyStage(HookCall& k) {
     open = context.Open();
     status = context.ReadConversionStatus();
     // Released before anything else happens: nothing below needs it, and
-    // the Esc we send goes to the IME that owns it.
+    // the synthetic Esc must not find it still taken.
     context.Release();
   }
 
@@ -68,13 +68,9 @@ Outcome CancelKeyStage(HookCall& k) {
   }
 
   if (substitute) {
-    if (!k.up) {
-      p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags, 0);
-      b.cancelEscDown = 1;
-    } else {
-      p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
-      b.cancelEscDown = 0;
-    }
+    // Every press of "@" presses Esc (auto-repeat included); its release releases it.
+    p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
+    b.cancelEscDown = k.up ? 0 : 1;
     p.CallNextHookEx(b.keyboardHook, k.code, w32::VK_ESCAPE, Rewritten(k.lParam));
     return Outcome::kSwallow;
   }
