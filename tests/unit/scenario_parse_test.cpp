@@ -82,5 +82,20 @@ TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
   EXPECT_NE(report.find("ok   6: expect call GetFocus"), std::string::npos) << report;
 }
 
+TEST(ScenarioRun, CallOrderAndPatternsAreEnforced) {
+  auto run = [](const std::string& text) {
+    ParseResult r = ParseScenarios("t.scn", "ime open\nime mode 0x9\ntap at\n" + text);
+    EXPECT_EQ(r.error, "");
+    return RunScenario(r.scenarios[0]).passed;
+  };
+  EXPECT_TRUE(run("expect calls\n  ImmReleaseContext\n  keybd_event(0x1B, 0x64, 0x3\nend\n"));
+  EXPECT_FALSE(run("expect calls\n  keybd_event(0x1B, 0x64, 0x3\n  ImmReleaseContext\nend\n"));
+  EXPECT_TRUE(run("expect call keybd_event(*, 0x64, 0x3, 0)\n"));
+  EXPECT_FALSE(run("expect call keybd_event(*, 0x65\n"));
+  EXPECT_FALSE(run("expect call ImmGetContex\n")) << "a bare name matches the whole name only";
+  EXPECT_TRUE(run("expect no-call ImmNotifyIME\nexpect ime told none\n"));
+  EXPECT_FALSE(run("expect delivered none\n"));
+}
+
 }  // namespace
 }  // namespace tavik::sim

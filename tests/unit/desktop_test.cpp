@@ -1,0 +1,214 @@
+// The simulated desktop stands in for Windows in every stage's tests: where
+// it strays from what Windows does, those tests prove nothing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "sim/desktop.h"
+
+namespace tavik::sim {
+namespace {
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  DesktopTest() {
+    desktop.AddWindow("editor");
+    desktop.SetFocus("editor");
+    desktop.SetHookRunner([this](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+      calls.push_back(std::to_string(static_cast<uintptr_t>(proc)) + ":" + std::to_string(w));
+      return hook ? hook(proc, code, w, l) : desktop.CallNextHookEx(Hhook{}, code, w, l);
+    });
+  }
+
+  intptr_t Press(uint32_t vk, uint32_t scanKey, bool up = false) {
+    return desktop.Keystroke(w32::HC_ACTION, vk, KeystrokeLParam(scanKey, up, up));
+  }
+
+  std::vector<ReceivedKey>& Received() { return desktop.FindWindow("editor")->received; }
+
+  Desktop desktop;
+  std::function<intptr_t(HookProc, int32_t, uintptr_t, intptr_t)> hook;
+  std::vector<std::string> calls;
+};
+
+TEST_F(DesktopTest, SyntheticKeystrokesFollowTheCurrentOneInOrderThroughTheHooks) {
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{7}, Hinstance{}, 0);
+  hook = [&](HookProc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    if (w == 0x41) {
+      desktop.keybd_event(0x42, 0x30, 0, 0);
+      desktop.keybd_event(0x43, 0x2E, w32::KEYEVENTF_EXTENDEDKEY, 0);
+      // Nothing comes back while this call runs.
+      EXPECT_TRUE(Received().empty());
+      return 1;
+    }
+    if (w == 0x42) desktop.keybd_event(0x44, 0x20, w32::KEYEVENTF_KEYUP, 0);
+    return desktop.CallNextHookEx(Hhook{}, code, w, l);
+  };
+  EXPECT_EQ(Press(0x41, 0x1E), 1);
+  ASSERT_EQ(Received().size(), 3u);
+  EXPECT_EQ(Received()[0], (ReceivedKey{0x42, 0x30, false}));
+  EXPECT_EQ(Received()[1], (ReceivedKey{0x43, 0x12E, false}));
+  EXPECT_EQ(Received()[2], (ReceivedKey{0x44, 0x20, true}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"7:65", "7:66", "7:67", "7:68"}));
+}
+
+TEST_F(DesktopTest, TheLatestHookRunsFirstAndCallNextHookExReachesTheOlderOne) {
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  desktop.SetWindowsHookExA(w32::WH_GETMESSAGE, HookProc{3}, Hinstance{}, 0);
+  Hhook second = desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{2}, Hinstance{}, 0);
+  hook = [&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    if (proc == HookProc{1}) return 5;
+    return desktop.CallNextHookEx(Hhook{}, code, w + 1, l);
+  };
+  EXPECT_EQ(Press(0x41, 0x1E), 5);
+  EXPECT_EQ(calls, (std::vector<std::string>{"2:65", "1:66"}));
+  EXPECT_TRUE(Received().empty()) << "a nonzero chain result discards the keystroke";
+
+  desktop.UnhookWindowsHookEx(second);
+  hook = nullptr;
+  calls.clear();
+  EXPECT_EQ(Press(0x41, 0x1E), 0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"1:65"}));
+  EXPECT_EQ(Received().size(), 1u);
+}
+
+TEST_F(DesktopTest, PeekedKeystrokesAreNotDeliveredAndNoFocusDeliversNowhere) {
+  desktop.Keystroke(w32::HC_NOREMOVE, 0x41, KeystrokeLParam(0x1E, false, false));
+  EXPECT_TRUE(Received().empty());
+  desktop.SetFocus("");
+  Press(0x41, 0x1E);
+  EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(DesktopTest, DeliveredCapsLockTogglesIt) {
+  Press(w32::VK_CAPITAL, 0x3A);
+  Press(w32::VK_CAPITAL, 0x3A, true);
+  EXPECT_TRUE(desktop.Toggled(w32::VK_CAPITAL));
+  EXPECT_EQ(desktop.GetKeyState(w32::VK_CAPITAL), 1);
+  Press(w32::VK_CAPITAL, 0x3A);
+  EXPECT_FALSE(desktop.Toggled(w32::VK_CAPITAL));
+}
+
+TEST_F(DesktopTest, PressedSinceTheLastQueryIsReadOnce) {
+  desktop.SetHeld(w32::VK_SHIFT, true);
+  desktop.SetPressedSinceLastQuery(w32::VK_SHIFT, true);
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x8001);
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x8000);
+}
+
+TEST_F(DesktopTest, KeystrokeLParamFollowsWindows) {
+  EXPECT_EQ(KeystrokeLParam(0x1A, false, false), 0x001A0001);
+  EXPECT_EQ(KeystrokeLParam(0x1A, false, true), 0x401A0001);
+  EXPECT_EQ(static_cast<uint32_t>(KeystrokeLParam(0x11C, true, true)), 0xC11C0001u);
+}
+
+TEST_F(DesktopTest, CompositionReadsLikeImm32) {
+  Window& w = *desktop.FindWindow("editor");
+  w.open = true;
+  w.composition = "\x83\x4A\x83\x4C";
+  w.attributes = std::string("\x02\x02\x01\x01", 4);
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  EXPECT_EQ(desktop.ImmGetCompositionStringA(himc, w32::GCS_COMPSTR, nullptr, 0), 4) << "size query";
+  char buf[8] = {};
+  EXPECT_EQ(desktop.ImmGetCompositionStringA(himc, w32::GCS_COMPATTR, buf, 2), 2);
+  EXPECT_EQ(std::memcmp(buf, "\x02\x02", 2), 0);
+  EXPECT_EQ(desktop.ImmGetCompositionStringA(himc, 0x800, buf, 8), w32::IMM_ERROR_GENERAL);
+
+  desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, w32::CPS_REVERT, 0);
+  EXPECT_EQ(w.attributes, std::string(4, '\0'));
+  desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, w32::CPS_COMPLETE, 0);
+  EXPECT_EQ(w.committed, "\x83\x4A\x83\x4C");
+  EXPECT_TRUE(w.composition.empty());
+  w.composition = "x";
+  desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, w32::CPS_CANCEL, 0);
+  EXPECT_TRUE(w.composition.empty());
+  EXPECT_EQ(w.committed, "\x83\x4A\x83\x4C");
+  EXPECT_EQ(desktop.imeTold(), (std::vector<std::string>{"revert", "complete", "cancel"}));
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+}
+
+TEST_F(DesktopTest, CandidateListSizeThenFill) {
+  Window& w = *desktop.FindWindow("editor");
+  w.open = true;
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 0u) << "no list";
+  w.candidateList = 3;
+  uint32_t size = desktop.ImmGetCandidateListA(himc, 0, nullptr, 0);
+  ASSERT_GE(size, sizeof(CandidateList));
+  std::vector<uint8_t> block(size);
+  auto* list = reinterpret_cast<CandidateList*>(block.data());
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, size - 1), 0u) << "too small a buffer";
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, size), size);
+  EXPECT_EQ(list->dwCount, 3u);
+  EXPECT_EQ(list->dwSize, size);
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+}
+
+TEST_F(DesktopTest, ModuleFileNameIsTruncatedAndTerminated) {
+  desktop.SetHostPath(std::string("C:\\apps\\editor.exe"));
+  char buf[8];
+  EXPECT_EQ(desktop.GetModuleFileNameA(Hinstance{}, buf, sizeof buf), 8u);
+  EXPECT_STREQ(buf, "C:\\apps");
+  char big[64];
+  EXPECT_EQ(desktop.GetModuleFileNameA(Hinstance{}, big, sizeof big), 18u);
+  desktop.SetHostPath(std::nullopt);
+  EXPECT_EQ(desktop.GetModuleFileNameA(Hinstance{}, big, sizeof big), 0u);
+}
+
+TEST_F(DesktopTest, InvariantsCatchLeaksAndMisuse) {
+  desktop.AddWindow("other");
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  Hglobal block = desktop.GlobalAlloc(w32::GHND, 16);
+  desktop.keybd_event(0x1B, 0x64, 1, 0);
+  std::vector<std::string> v = desktop.InvariantViolations();
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_NE(v[0].find("not released"), std::string::npos);
+  EXPECT_NE(v[1].find("not freed"), std::string::npos);
+  EXPECT_NE(v[2].find("without its key-up"), std::string::npos);
+
+  desktop.ImmReleaseContext(Hwnd{2}, himc);  // with another window
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);  // once too often
+  EXPECT_EQ(desktop.GlobalFree(block), Hglobal{});
+  EXPECT_EQ(desktop.GlobalFree(block), block) << "freeing twice fails";
+  desktop.keybd_event(0x1B, 0x64, 3, 0);
+  v = desktop.InvariantViolations();
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_NE(v[0].find("released with window other"), std::string::npos) << v[0];
+  EXPECT_NE(v[1].find("released more often than taken"), std::string::npos);
+  EXPECT_NE(v[2].find("GlobalFree"), std::string::npos);
+}
+
+TEST_F(DesktopTest, ASyntheticKeyDownMayWaitForTheUsersKeyUp) {
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  hook = [&](HookProc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    if (w == 0xC0) {
+      bool up = (static_cast<uint64_t>(l) & 0x80000000u) != 0;
+      desktop.keybd_event(0x1B, 0x64, up ? 3 : 1, 0);
+      return 1;
+    }
+    return desktop.CallNextHookEx(Hhook{}, code, w, l);
+  };
+  Press(0xC0, 0x1A);
+  EXPECT_TRUE(desktop.InvariantViolations().empty()) << "the user still holds the key";
+  Press(0xC0, 0x1A, true);
+  EXPECT_TRUE(desktop.InvariantViolations().empty());
+}
+
+TEST_F(DesktopTest, EndlessSyntheticKeystrokesAreCut) {
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  hook = [&](HookProc, int32_t, uintptr_t w, intptr_t) -> intptr_t {
+    desktop.keybd_event(static_cast<uint8_t>(w), 0, 0, 0);
+    desktop.keybd_event(static_cast<uint8_t>(w), 0, 2, 0);
+    return 1;
+  };
+  Press(0x41, 0x1E);
+  Press(0x41, 0x1E, true);
+  std::vector<std::string> v = desktop.InvariantViolations();
+  ASSERT_FALSE(v.empty());
+  EXPECT_NE(v[0].find("more than 1000 synthetic keystrokes"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavik::sim
