@@ -87,7 +87,10 @@ const char* OnlyInSimulator(const Command& c) {
     case Command::kHost:
       return "names the host program";
     case Command::kPressedSince:
-      return "sets GetAsyncKeyState bit 0";
+    case Command::kAsync:
+      return "scripts GetAsyncKeyState";
+    case Command::kKeyState:
+      return "sets GetKeyState directly";
     case Command::kToggle:
       return c.keys[0].vk == 0x14 ? nullptr : "sets a toggle other than CapsLock";
     case Command::kHook:
@@ -437,6 +440,10 @@ class ScenarioRun {
 
   void Reset() {
     Shared& s = desktop_.shared();
+    // Every keystroke of the scenario before has been taken (its steps
+    // waited for that), so the logs can start again from the top.
+    s.keyCount = 0;
+    s.imeCallCount = 0;
     DeleteFileA(tavik::kSettingsFile);
     desktop_.Tell(kCmdForeground);
     desktop_.Tell(kCmdFocus, 1);

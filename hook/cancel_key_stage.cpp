@@ -26,8 +26,7 @@ intptr_t Release(intptr_t lParam) {
 Outcome ReleaseEsc(HookCall& k) {
   k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
   k.block.cancelEscDown = 0;
-  k.platform.CallNextHookEx(k.block.keyboardHook, k.code, w32::VK_ESCAPE, Release(k.lParam));
-  return Outcome::kSwallow;
+  return RewriteAndSwallow(k, w32::VK_ESCAPE, Release(k.lParam));
 }
 
 }  // namespace
@@ -71,8 +70,7 @@ Outcome CancelKeyStage(HookCall& k) {
     // Every press of "@" presses Esc (auto-repeat included); its release releases it.
     p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
     b.cancelEscDown = k.up ? 0 : 1;
-    p.CallNextHookEx(b.keyboardHook, k.code, w32::VK_ESCAPE, Rewritten(k.lParam));
-    return Outcome::kSwallow;
+    return RewriteAndSwallow(k, w32::VK_ESCAPE, Rewritten(k.lParam));
   }
 
   // The conditions changed while the key was held: the Esc we pressed is

@@ -11,9 +11,10 @@ namespace tavik {
 
 // How a stage ends.
 enum class Outcome {
-  kPassOn,         // the keystroke goes, unchanged, to the next stage
-  kSwallow,        // the procedure returns 1 (after any rewrite the stage handed on)
-  kPassUnchanged,  // the procedure returns CallNextHookEx's result at once
+  kPassOn,             // the keystroke goes, unchanged, to the next stage
+  kSwallow,            // the procedure returns 1
+  kRewriteAndSwallow,  // later hooks get the rewritten keystroke; the procedure returns 1
+  kPassUnchanged,      // the procedure returns CallNextHookEx's result at once
 };
 
 struct HookCall {
@@ -40,11 +41,22 @@ struct HookCall {
   bool up;           // lParam bit 31
   bool extended;     // lParam bit 24
 
+  // What later hooks in the chain get instead, for kRewriteAndSwallow.
+  uintptr_t rewrittenWParam = 0;
+  intptr_t rewrittenLParam = 0;
+
   // Working storage shared by the stages of one call; nothing survives it.
   char imeFileName[128];
   uint8_t composition[1024];
   char hostPath[w32::MAX_PATH];
 };
+
+// Ends a stage by handing later hooks another keystroke in this one's place.
+inline Outcome RewriteAndSwallow(HookCall& k, uintptr_t wParam, intptr_t lParam) {
+  k.rewrittenWParam = wParam;
+  k.rewrittenLParam = lParam;
+  return Outcome::kRewriteAndSwallow;
+}
 
 // --- Probes -----------------------------------------------------------------
 

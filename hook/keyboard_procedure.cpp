@@ -41,7 +41,16 @@ intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, int3
   Outcome outcome = KeyStages(k);
   if (outcome == Outcome::kPassOn) outcome = LaterStages(k);
 
-  if (outcome == Outcome::kSwallow) return 1;
+  switch (outcome) {
+    case Outcome::kSwallow:
+      return 1;
+    case Outcome::kRewriteAndSwallow:
+      platform.CallNextHookEx(block.keyboardHook, code, k.rewrittenWParam, k.rewrittenLParam);
+      return 1;
+    case Outcome::kPassOn:
+    case Outcome::kPassUnchanged:
+      break;
+  }
   return platform.CallNextHookEx(block.keyboardHook, code, wParam, lParam);
 }
 

@@ -123,6 +123,10 @@ void Desktop::SetPressedSinceLastQuery(uint32_t vk, bool pressed) {
   s = pressed ? static_cast<uint16_t>(s | 1u) : static_cast<uint16_t>(s & ~1u);
 }
 
+void Desktop::ScriptAsyncKeyState(uint32_t vk, const std::vector<uint16_t>& values) {
+  asyncScript_[vk & 0xFF].assign(values.begin(), values.end());
+}
+
 void Desktop::SetToggled(uint32_t vk, bool on) {
   uint16_t& s = keyState_[vk & 0xFF];
   s = on ? static_cast<uint16_t>(s | 1u) : static_cast<uint16_t>(s & ~1u);
@@ -288,7 +292,9 @@ int16_t Desktop::GetKeyState(int32_t nVirtKey) {
 
 int16_t Desktop::GetAsyncKeyState(int32_t vKey) {
   uint16_t& state = asyncState_[vKey & 0xFF];
-  uint16_t s = Failing("GetAsyncKeyState") ? 0 : state;
+  std::deque<uint16_t>& script = asyncScript_[vKey & 0xFF];
+  uint16_t s = Failing("GetAsyncKeyState") ? 0 : script.empty() ? state : script.front();
+  if (!script.empty()) script.pop_front();
   state = static_cast<uint16_t>(state & ~1u);  // "pressed since the last query" is read once
   Trace("GetAsyncKeyState(" + Hex(static_cast<uint32_t>(vKey)) + ") = " + Hex(s));
   return static_cast<int16_t>(s);
@@ -487,7 +493,10 @@ int32_t Desktop::ImmGetCompositionStringA(Himc hIMC, uint32_t dwIndex, void* lpB
 uint32_t Desktop::ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateList* lpCandList, uint32_t dwBufLen) {
   Window* w = WindowOf(hIMC);
   uint32_t r = 0;
-  if (w != nullptr && !Failing("ImmGetCandidateListA") && w->open && deIndex == 0 && w->candidateList) {
+  auto failing = failing_.find("ImmGetCandidateListA");
+  if (failing != failing_.end()) {
+    r = static_cast<uint32_t>(failing->second);
+  } else if (w != nullptr && w->open && deIndex == 0 && w->candidateList) {
     uint32_t count = *w->candidateList;
     // The header, one offset per candidate, and each candidate as "c\0".
     uint32_t size = static_cast<uint32_t>(offsetof(CandidateList, dwOffset)) + 4 * count + 2 * count;

@@ -64,8 +64,12 @@ class Desktop final : public InputPlatform {
   // GetAsyncKeyState: bit 15 while held, bit 0 until the next query.
   void SetHeld(uint32_t vk, bool held);
   void SetPressedSinceLastQuery(uint32_t vk, bool pressed);
-  // GetKeyState bit 0.
+  // What the next GetAsyncKeyState calls for vk return, one value each,
+  // before the held state above applies again.
+  void ScriptAsyncKeyState(uint32_t vk, const std::vector<uint16_t>& values);
+  // GetKeyState bit 0, or its whole result.
   void SetToggled(uint32_t vk, bool on);
+  void SetKeyState(uint32_t vk, uint16_t value) { keyState_[vk & 0xFF] = value; }
   bool Toggled(uint32_t vk) const { return (keyState_[vk & 0xFF] & 1) != 0; }
 
   // Makes a platform call fail with its Win32 failure value (for
@@ -164,6 +168,7 @@ class Desktop final : public InputPlatform {
   int32_t clock_ = 0;
   uint16_t asyncState_[256] = {};
   uint16_t keyState_[256] = {};
+  std::map<uint32_t, std::deque<uint16_t>> asyncScript_;
   std::map<std::string, int32_t> failing_;
 
   std::vector<Hook> hooks_;  // in the order installed

@@ -29,6 +29,8 @@ struct Command {
     kHold,          // keys, flag (held)
     kPressedSince,  // keys
     kToggle,        // keys, flag (on)
+    kAsync,         // keys, numbers: what successive GetAsyncKeyState calls for the key return
+    kKeyState,      // keys, number: GetKeyState's whole result for the key
     kClock,         // number
     kFail,          // name, number (value), flag (value given)
     kRestore,       // name
@@ -70,6 +72,7 @@ struct Command {
   bool flag2 = false;
   KeyId key{};
   std::vector<KeyId> keys;
+  std::vector<int64_t> numbers;
   std::vector<Event> events;
   std::vector<std::string> block;
 };

@@ -331,6 +331,16 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     c.keys.push_back(Key(Arg(t, 1, "key")));
     c.flag = OnOff(Arg(t, 2, "on or off"));
     NoMore(t, 3);
+  } else if (w == "async") {
+    c.kind = Command::kAsync;
+    c.keys.push_back(Key(Arg(t, 1, "key")));
+    Arg(t, 2, "values");
+    for (size_t i = 2; i < t.size(); ++i) c.numbers.push_back(Number(t[i].text));
+  } else if (w == "keystate") {
+    c.kind = Command::kKeyState;
+    c.keys.push_back(Key(Arg(t, 1, "key")));
+    c.number = Number(Arg(t, 2, "value"));
+    NoMore(t, 3);
   } else if (w == "clock") {
     c.kind = Command::kClock;
     c.number = Number(Arg(t, 1, "milliseconds"));
@@ -340,7 +350,9 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     c.name = Arg(t, 1, "call name");
     if (!Desktop::CanFail(c.name)) throw Malformed("'" + c.name + "' is not a call that can be made to fail");
     if (c.kind == Command::kFail && t.size() > 2) {
-      if (c.name != "ImmGetCompositionStringA") throw Malformed("only ImmGetCompositionStringA fails with a value");
+      if (c.name != "ImmGetCompositionStringA" && c.name != "ImmGetCandidateListA") {
+        throw Malformed("only ImmGetCompositionStringA and ImmGetCandidateListA fail with a value");
+      }
       c.number = Number(t[2].text);
       c.flag = true;
     }

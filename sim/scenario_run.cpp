@@ -244,6 +244,15 @@ class Runner {
       case Command::kToggle:
         desktop_.SetToggled(c.keys[0].vk, c.flag);
         break;
+      case Command::kAsync: {
+        std::vector<uint16_t> values;
+        for (int64_t v : c.numbers) values.push_back(static_cast<uint16_t>(v));
+        desktop_.ScriptAsyncKeyState(c.keys[0].vk, values);
+        break;
+      }
+      case Command::kKeyState:
+        desktop_.SetKeyState(c.keys[0].vk, static_cast<uint16_t>(c.number));
+        break;
       case Command::kClock:
         desktop_.SetClock(static_cast<int32_t>(c.number));
         break;

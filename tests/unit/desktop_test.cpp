@@ -97,6 +97,16 @@ TEST_F(DesktopTest, PressedSinceTheLastQueryIsReadOnce) {
   EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x8000);
 }
 
+TEST_F(DesktopTest, ScriptedAsyncKeyStateComesFirstThenTheHeldState) {
+  desktop.SetHeld(w32::VK_SHIFT, true);
+  desktop.ScriptAsyncKeyState(w32::VK_SHIFT, {0x8001, 0x0000});
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x8001);
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x0000);
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetAsyncKeyState(w32::VK_SHIFT)), 0x8000);
+  desktop.SetKeyState(w32::VK_KANA, 0xFF80);
+  EXPECT_EQ(static_cast<uint16_t>(desktop.GetKeyState(w32::VK_KANA)), 0xFF80);
+}
+
 TEST_F(DesktopTest, KeystrokeLParamFollowsWindows) {
   EXPECT_EQ(KeystrokeLParam(0x1A, false, false), 0x001A0001);
   EXPECT_EQ(KeystrokeLParam(0x1A, false, true), 0x401A0001);
@@ -142,6 +152,8 @@ TEST_F(DesktopTest, CandidateListSizeThenFill) {
   EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, size), size);
   EXPECT_EQ(list->dwCount, 3u);
   EXPECT_EQ(list->dwSize, size);
+  desktop.Fail("ImmGetCandidateListA", -1);
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 0xFFFFFFFFu) << "a size that reads as negative";
   desktop.ImmReleaseContext(desktop.GetFocus(), himc);
 }
 
