@@ -138,6 +138,16 @@ TEST_F(ProbeTest, CompositionLengthNeverExceedsTheBuffer) {
   EXPECT_EQ(context.ReadCompositionAttributes(call), 1024);
 }
 
+TEST_F(ProbeTest, CapsLockOnTestsTheWholeWordAndToggleSendsAPressWithScanZero) {
+  EXPECT_FALSE(CapsLockOn(desktop));
+  desktop.SetKeyState(w32::VK_CAPITAL, 0xFF80);  // held, not toggled
+  EXPECT_TRUE(CapsLockOn(desktop));
+  size_t before = desktop.trace().size();
+  ToggleCapsLock(desktop);
+  std::vector<std::string> sent(desktop.trace().begin() + static_cast<std::ptrdiff_t>(before), desktop.trace().end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"  keybd_event(0x14, 0, 0x1, 0)", "  keybd_event(0x14, 0, 0x3, 0)"}));
+}
+
 TEST_F(ProbeTest, HeldLooksAtBit15Only) {
   desktop.SetPressedSinceLastQuery(w32::VK_SHIFT, true);
   EXPECT_FALSE(Held(desktop, w32::VK_SHIFT));
