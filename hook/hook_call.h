@@ -46,6 +46,8 @@ struct HookCall {
   intptr_t rewrittenLParam = 0;
 
   // Working storage shared by the stages of one call; nothing survives it.
+  // Left uninitialised on purpose: most keystrokes never touch it, and each
+  // probe that fills a buffer sets what it reads.
   char imeFileName[128];
   uint8_t composition[1024];
   char hostPath[w32::MAX_PATH];

@@ -514,7 +514,7 @@ uint32_t Desktop::ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateLis
         uint32_t strings = static_cast<uint32_t>(offsetof(CandidateList, dwOffset)) + 4 * count;
         for (uint32_t i = 0; i < count; ++i) {
           uint32_t offset = strings + 2 * i;
-          std::memcpy(block.data() + offsetof(CandidateList, dwOffset) + 4 * i, &offset, 4);
+          std::memcpy(block.data() + offsetof(CandidateList, dwOffset) + size_t{4} * i, &offset, 4);
           block[offset] = 'c';
         }
         std::memcpy(lpCandList, block.data(), size);
