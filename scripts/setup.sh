@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-          wine wine64 xvfb locales)
+          valgrind wine wine64 xvfb locales)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
