@@ -24,12 +24,34 @@ for n in $(seq 90 199); do
 done
 [ -n "$display" ] || { echo "wine-desktop: no free X display" >&2; exit 1; }
 
+# The wineservers serving our prefix, by process id (each server carries the
+# WINEPREFIX it was started with).
+our_wineservers() {
+  local pid
+  for pid in $(pgrep -f '(^|/)wineserver(64)?( |$)' 2>/dev/null); do
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
+}
+
+if [ -n "$(our_wineservers)" ]; then
+  echo "wine-desktop: a wineserver for $WINEPREFIX is already running; stop it first" >&2
+  exit 1
+fi
+
 xvfb_pid=""
-server_started=""
 stop() {
-  if [ -n "$server_started" ]; then
+  # Ask our wineserver to end (it takes the prefix's Wine processes with
+  # it), then end by process id whatever of it is left, and our Xvfb.
+  local servers
+  servers=$(our_wineservers)
+  if [ -n "$servers" ]; then
     wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    for _ in $(seq 50); do
+      [ -z "$(our_wineservers)" ] && break
+      sleep 0.1
+    done
+    for pid in $(our_wineservers); do kill -KILL "$pid" 2>/dev/null || true; done
   fi
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -47,7 +69,6 @@ for _ in $(seq 100); do
 done
 export DISPLAY="$display"
 
-server_started=1
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-desktop: creating the Wine prefix $WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
