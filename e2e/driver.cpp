@@ -2,9 +2,10 @@
 // real (Wine) desktop. It starts the target program with the test IME,
 // sets the IME up as each scenario says, types real keystrokes with
 // SendInput, and checks what the target received and what its IME was
-// told. Expectations about individual platform calls and the shared block's
-// words cannot be seen from outside and are reported as not checked; a
-// scenario that arranges what only the simulated desktop can arrange
+// told. The shared block is read and written through the driver's own
+// mapping of the library, the one every process shares. Expectations about
+// individual platform calls cannot be seen from outside and are reported as
+// not checked; a scenario that arranges what only the simulated desktop can arrange
 // (failing calls, hook codes, the clock, ...) is reported as simulator-only.
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "sim/block_words.h"
 #include "sim/keys.h"
 #include "sim/scenario.h"
 // After the portable headers: <windows.h> defines some of their names as macros.
@@ -75,8 +77,6 @@ std::string ReadAll(const std::string& path) {
 // Why a command cannot be carried out on a real desktop, or null.
 const char* OnlyInSimulator(const Command& c) {
   switch (c.kind) {
-    case Command::kSet:
-      return "sets shared-block words directly";
     case Command::kClock:
       return "sets the process clock";
     case Command::kFail:
@@ -119,6 +119,7 @@ bool Observable(const Command& c) {
     case Command::kExpectIme:
     case Command::kExpectCommitted:
     case Command::kExpectToggled:
+    case Command::kExpectWord:
       return true;
     default:
       return false;
@@ -154,6 +155,7 @@ class Desktop {
     if (shared_ == nullptr) return Fail(why, "cannot map the shared block");
     std::memset(shared_, 0, sizeof(Shared));
 
+    if (!LoadHookLibrary(why)) return false;
     std::string layout;
     if (!InstallIme(imePath, layout, why)) return false;
 
@@ -212,18 +214,13 @@ class Desktop {
     Tell(kCmdSnapshot);
   }
 
-  bool HookStartNow(std::string& why) {
-    if (hookLibrary_ == nullptr) {
-      hookLibrary_ = LoadLibraryA(dllPath_.c_str());
-      if (hookLibrary_ == nullptr) return Fail(why, "cannot load " + dllPath_);
-      hookStart_ = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookStart")));
-      hookEnd_ = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookEnd")));
-      if (hookStart_ == nullptr || hookEnd_ == nullptr) return Fail(why, "HookStart or HookEnd not exported");
-    }
+  void HookStartNow() {
     hookStart_();
     started_ = true;
-    return true;
   }
+
+  // The library's shared block, as this process maps it.
+  tavik::HookSharedBlock& block() { return *block_; }
 
   void HookEndNow() {
     if (hookEnd_ != nullptr) hookEnd_();
@@ -343,6 +340,28 @@ class Desktop {
     return false;
   }
 
+  // Loads the library as the tray program does, and finds its shared block:
+  // the data section every process maps to the same memory.
+  bool LoadHookLibrary(std::string& why) {
+    hookLibrary_ = LoadLibraryA(dllPath_.c_str());
+    if (hookLibrary_ == nullptr) return Fail(why, "cannot load " + dllPath_);
+    hookStart_ = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookStart")));
+    hookEnd_ = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookEnd")));
+    if (hookStart_ == nullptr || hookEnd_ == nullptr) return Fail(why, "HookStart or HookEnd not exported");
+    auto* base = reinterpret_cast<uint8_t*>(hookLibrary_);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+      if (std::strncmp(reinterpret_cast<const char*>(section->Name), ".sharedd", IMAGE_SIZEOF_SHORT_NAME) == 0 &&
+          section->Misc.VirtualSize >= sizeof(tavik::HookSharedBlock)) {
+        block_ = reinterpret_cast<tavik::HookSharedBlock*>(base + section->VirtualAddress);
+      }
+    }
+    if (block_ == nullptr) return Fail(why, "no shared .sharedd section holding the block in " + dllPath_);
+    return true;
+  }
+
   // Copies the IME into the system directory and installs it once; the
   // layout it got is looked up in the registry on later runs.
   bool InstallIme(const std::string& imePath, std::string& layout, std::string& why) {
@@ -386,6 +405,7 @@ class Desktop {
   PROCESS_INFORMATION target_ = {};
   HWND window_ = nullptr;
   HMODULE hookLibrary_ = nullptr;
+  tavik::HookSharedBlock* block_ = nullptr;
   int (*hookStart_)() = nullptr;
   void (*hookEnd_)() = nullptr;
   bool started_ = false;
@@ -493,8 +513,7 @@ class ScenarioRun {
 
   void StartHooks() {
     startedOnce_ = true;
-    std::string why;
-    if (!desktop_.HookStartNow(why)) Broken(why);
+    desktop_.HookStartNow();
   }
 
   void TypeStep(const std::vector<std::pair<KeyId, bool>>& keys) {
@@ -580,6 +599,9 @@ class ScenarioRun {
         }
         break;
       }
+      case Command::kSet:
+        tavik::sim::WriteBlockWord(desktop_.block(), c.name, c.number);
+        break;
       case Command::kHookStart:
         BeginStep(c);
         StartHooks();
@@ -654,6 +676,11 @@ class ScenarioRun {
       case Command::kExpectCommitted: {
         std::string got(reinterpret_cast<const char*>(s.committed), s.committedLength);
         Check(c, got == c.bytes, "\"" + got + "\"");
+        break;
+      }
+      case Command::kExpectWord: {
+        int64_t value = tavik::sim::ReadBlockWord(desktop_.block(), c.name);
+        Check(c, c.flag ? value != 0 : value == c.number, std::to_string(value));
         break;
       }
       case Command::kExpectToggled:

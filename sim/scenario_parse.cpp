@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "common/settings.h"
+#include "sim/block_words.h"
 #include "sim/desktop.h"
 #include "sim/scenario.h"
 
@@ -162,8 +163,6 @@ std::string Rest(const std::string& line, int words) {
   return TrimBlanks(s.substr(at));
 }
 
-bool IsRuntimeWordOrHandle(const std::string& name);
-
 // Keystroke options: code=N and, for key-downs, repeat.
 void KeyOptions(const std::vector<Token>& t, size_t from, Command& c, bool allowRepeat) {
   for (size_t i = from; i < t.size(); ++i) {
@@ -211,7 +210,7 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
   } else if (what == "word") {
     c.kind = Command::kExpectWord;
     c.name = Arg(t, 2, "word");
-    if (!IsRuntimeWordOrHandle(c.name) && FindSetting(c.name.c_str()) == kSettingCount) {
+    if (!IsBlockWord(c.name)) {
       throw Malformed("unknown word '" + c.name + "'");
     }
     const std::string& v = Arg(t, 3, "value");
@@ -360,7 +359,7 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
   } else if (w == "set") {
     c.kind = Command::kSet;
     c.name = Arg(t, 1, "word");
-    if (!IsRuntimeWordOrHandle(c.name) && FindSetting(c.name.c_str()) == kSettingCount) {
+    if (!IsBlockWord(c.name)) {
       throw Malformed("unknown word '" + c.name + "'");
     }
     c.number = Number(Arg(t, 2, "value"));
@@ -401,20 +400,6 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     throw Malformed("unknown word '" + w + "'");
   }
   return c;
-}
-
-const char* const kWords[] = {
-    "keyboardHook",    "messageHook",     "cancelEscDown",      "leftShiftDown",      "backspaceSubstituted",
-    "spaceResent",     "enterResent",     "backwardKeyResent",  "forwardKeyResent",   "lineKeyResent",
-    "homeEndResent",   "pageKeyResent",   "tabResent",          "insertDeleteResent", "backspaceResent",
-    "commitAsTyped",   "katakanaRecheck", "revertOnComposition", "conversionKeyArmed", "numericComposition",
-};
-
-bool IsRuntimeWordOrHandle(const std::string& name) {
-  for (const char* w : kWords) {
-    if (name == w) return true;
-  }
-  return false;
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include <cstdio>
-#include <map>
 
 #include "common/settings.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
+#include "sim/block_words.h"
 #include "sim/desktop.h"
 #include "sim/scenario.h"
 
@@ -14,33 +14,6 @@ namespace {
 constexpr const char kDefaultWindow[] = "editor";
 constexpr const char kDefaultImeFile[] = "TESTIME.IME";
 constexpr const char kDefaultHost[] = "C:\\Program Files\\Editor\\editor.exe";
-
-int32_t* Word(HookSharedBlock& b, const std::string& name) {
-  static const std::map<std::string, int32_t HookSharedBlock::*> kWords = {
-      {"cancelEscDown", &HookSharedBlock::cancelEscDown},
-      {"leftShiftDown", &HookSharedBlock::leftShiftDown},
-      {"backspaceSubstituted", &HookSharedBlock::backspaceSubstituted},
-      {"spaceResent", &HookSharedBlock::spaceResent},
-      {"enterResent", &HookSharedBlock::enterResent},
-      {"backwardKeyResent", &HookSharedBlock::backwardKeyResent},
-      {"forwardKeyResent", &HookSharedBlock::forwardKeyResent},
-      {"lineKeyResent", &HookSharedBlock::lineKeyResent},
-      {"homeEndResent", &HookSharedBlock::homeEndResent},
-      {"pageKeyResent", &HookSharedBlock::pageKeyResent},
-      {"tabResent", &HookSharedBlock::tabResent},
-      {"insertDeleteResent", &HookSharedBlock::insertDeleteResent},
-      {"backspaceResent", &HookSharedBlock::backspaceResent},
-      {"commitAsTyped", &HookSharedBlock::commitAsTyped},
-      {"katakanaRecheck", &HookSharedBlock::katakanaRecheck},
-      {"revertOnComposition", &HookSharedBlock::revertOnComposition},
-      {"conversionKeyArmed", &HookSharedBlock::conversionKeyArmed},
-      {"numericComposition", &HookSharedBlock::numericComposition},
-  };
-  auto it = kWords.find(name);
-  if (it != kWords.end()) return &(b.*(it->second));
-  Setting s = FindSetting(name.c_str());
-  return s == kSettingCount ? nullptr : &b.flag[s];
-}
 
 std::string KeyText(const KeyId& k) {
   char buf[32];
@@ -264,12 +237,7 @@ class Runner {
         desktop_.Restore(c.name);
         break;
       case Command::kSet:
-        if (c.name == "keyboardHook" || c.name == "messageHook") {
-          (c.name == "keyboardHook" ? block_.keyboardHook : block_.messageHook) =
-              Hhook{static_cast<uintptr_t>(c.number)};
-        } else {
-          *Word(block_, c.name) = static_cast<int32_t>(c.number);
-        }
+        WriteBlockWord(block_, c.name, c.number);
         break;
       case Command::kHookStart:
         BeginStep(c);
@@ -359,12 +327,7 @@ class Runner {
         break;
       }
       case Command::kExpectWord: {
-        int64_t value;
-        if (c.name == "keyboardHook" || c.name == "messageHook") {
-          value = static_cast<int64_t>(c.name == "keyboardHook" ? block_.keyboardHook : block_.messageHook);
-        } else {
-          value = *Word(block_, c.name);
-        }
+        int64_t value = ReadBlockWord(block_, c.name);
         Check(c, c.flag ? value != 0 : value == c.number, std::to_string(value));
         break;
       }

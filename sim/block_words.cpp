@@ -1,0 +1,69 @@
+#include "sim/block_words.h"
+
+#include <iterator>
+
+namespace tavik::sim {
+
+namespace {
+
+struct NamedWord {
+  const char* name;
+  int32_t HookSharedBlock::*word;
+};
+
+constexpr NamedWord kRuntimeWords[] = {
+    {"cancelEscDown", &HookSharedBlock::cancelEscDown},
+    {"leftShiftDown", &HookSharedBlock::leftShiftDown},
+    {"backspaceSubstituted", &HookSharedBlock::backspaceSubstituted},
+    {"spaceResent", &HookSharedBlock::spaceResent},
+    {"enterResent", &HookSharedBlock::enterResent},
+    {"backwardKeyResent", &HookSharedBlock::backwardKeyResent},
+    {"forwardKeyResent", &HookSharedBlock::forwardKeyResent},
+    {"lineKeyResent", &HookSharedBlock::lineKeyResent},
+    {"homeEndResent", &HookSharedBlock::homeEndResent},
+    {"pageKeyResent", &HookSharedBlock::pageKeyResent},
+    {"tabResent", &HookSharedBlock::tabResent},
+    {"insertDeleteResent", &HookSharedBlock::insertDeleteResent},
+    {"backspaceResent", &HookSharedBlock::backspaceResent},
+    {"commitAsTyped", &HookSharedBlock::commitAsTyped},
+    {"katakanaRecheck", &HookSharedBlock::katakanaRecheck},
+    {"revertOnComposition", &HookSharedBlock::revertOnComposition},
+    {"conversionKeyArmed", &HookSharedBlock::conversionKeyArmed},
+    {"numericComposition", &HookSharedBlock::numericComposition},
+};
+
+// Works on a block and on a const block alike.
+template <typename Block>
+auto Find(Block& b, const std::string& name) -> decltype(&b.cancelEscDown) {
+  for (const NamedWord& w : kRuntimeWords) {
+    if (name == w.name) return &(b.*(w.word));
+  }
+  Setting s = FindSetting(name.c_str());
+  return s == kSettingCount ? nullptr : &b.flag[s];
+}
+
+}  // namespace
+
+bool IsBlockWord(const std::string& name) {
+  HookSharedBlock probe{};
+  return name == "keyboardHook" || name == "messageHook" || Find(probe, name) != nullptr;
+}
+
+int64_t ReadBlockWord(const HookSharedBlock& block, const std::string& name) {
+  if (name == "keyboardHook") return static_cast<int64_t>(block.keyboardHook);
+  if (name == "messageHook") return static_cast<int64_t>(block.messageHook);
+  const int32_t* w = Find(block, name);
+  return w != nullptr ? *w : 0;
+}
+
+void WriteBlockWord(HookSharedBlock& block, const std::string& name, int64_t value) {
+  if (name == "keyboardHook") {
+    block.keyboardHook = Hhook{static_cast<uintptr_t>(value)};
+  } else if (name == "messageHook") {
+    block.messageHook = Hhook{static_cast<uintptr_t>(value)};
+  } else if (int32_t* w = Find(block, name)) {
+    *w = static_cast<int32_t>(value);
+  }
+}
+
+}  // namespace tavik::sim
