@@ -228,8 +228,7 @@ class Desktop {
   }
 
   // Types the keystrokes and waits until the target has taken them and
-  // whatever they made the hook send. Returns the index in the key log
-  // where they begin.
+  // whatever they made the hook send.
   bool Type(const std::vector<std::pair<KeyId, bool>>& keys, std::string& why) {
     std::vector<INPUT> inputs;
     for (const auto& [key, up] : keys) inputs.push_back(Input(key, up));
