@@ -1,32 +1,22 @@
+#include "hook/keys.h"
 #include "hook/stages.h"
 
 namespace tavik {
 
 namespace {
 
-// The substitute Esc carries scan code 0x64 with the extended bit, so that it
-// comes back through the hook as scan key 0x164 and later stages can tell it
-// from a real Esc (scan key 0x01).
-constexpr uint8_t kSubstituteScan = 0x64;
-constexpr uint32_t kSubstituteFlags = w32::KEYEVENTF_EXTENDEDKEY;
+constexpr uint32_t kSubstituteEscScanKey = 0x100 | kSubstituteEscScan;
 
-// The keystroke's lParam with scan code 0x64 and the extended bit; the repeat
-// count and bits 25 to 31 stay as they came.
-intptr_t Rewritten(intptr_t lParam) {
-  return static_cast<intptr_t>((static_cast<uintptr_t>(lParam) & 0xFF64FFFFu) | 0x01640000u);
-}
-
-// The same, marked as a release of a key that was down.
-intptr_t Release(intptr_t lParam) {
-  return static_cast<intptr_t>((static_cast<uintptr_t>(lParam) & 0xFF64FFFFu) | 0xC1640000u);
-}
+// The keystroke's lParam as the substitute Esc's: scan code 0x64 with the
+// extended bit; the repeat count and bits 25 to 31 stay as they came.
+intptr_t Rewritten(intptr_t lParam) { return WithScanKey(lParam, kSubstituteEscScanKey); }
 
 // Releases the substitute Esc that is still down and hands the keystroke on
 // as that release.
 Outcome ReleaseEsc(HookCall& k) {
-  k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | w32::KEYEVENTF_KEYUP, 0);
-  k.block.cancelEscDown = 0;
-  return RewriteAndSwallow(k, w32::VK_ESCAPE, Release(k.lParam));
+  k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP, 0);
+  k.block.runtime.cancelEscDown = 0;
+  return RewriteAndSwallow(k, w32::VK_ESCAPE, AsRelease(Rewritten(k.lParam)));
 }
 
 }  // namespace
@@ -39,7 +29,7 @@ Outcome CancelKeyStage(HookCall& k) {
   if (IsNull(window)) {
     // Nothing to ask, but an Esc we pressed must not stay down just because
     // the focus left while "@" was held.
-    return b.cancelEscDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
+    return b.runtime.cancelEscDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
   }
 
   bool open;
@@ -68,14 +58,14 @@ Outcome CancelKeyStage(HookCall& k) {
 
   if (substitute) {
     // Every press of "@" presses Esc (auto-repeat included); its release releases it.
-    p.keybd_event(w32::VK_ESCAPE, kSubstituteScan, kSubstituteFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
-    b.cancelEscDown = k.up ? 0 : 1;
+    p.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
+    b.runtime.cancelEscDown = k.up ? 0 : 1;
     return RewriteAndSwallow(k, w32::VK_ESCAPE, Rewritten(k.lParam));
   }
 
   // The conditions changed while the key was held: the Esc we pressed is
   // still down and is released now, whatever this keystroke is.
-  if (b.cancelEscDown == 1) return ReleaseEsc(k);
+  if (b.runtime.cancelEscDown == 1) return ReleaseEsc(k);
 
   return Outcome::kPassOn;
 }

@@ -17,6 +17,15 @@ enum class Outcome {
   kPassUnchanged,      // the procedure returns CallNextHookEx's result at once
 };
 
+// Working storage of one hook call, filled by the probes that need a buffer.
+// Nothing in it survives the call. Left uninitialised on purpose: most
+// keystrokes never touch it, and each probe sets what it reads.
+struct WorkingStorage {
+  char imeFileName[128];
+  uint8_t composition[1024];
+  char hostPath[w32::MAX_PATH];
+};
+
 struct HookCall {
   HookCall(InputPlatform& p, HookSharedBlock& b, int32_t c, uintptr_t w, intptr_t l)
       : platform(p),
@@ -41,16 +50,14 @@ struct HookCall {
   bool up;           // lParam bit 31
   bool extended;     // lParam bit 24
 
+  bool On(Setting s) const { return block.On(s); }
+  RuntimeWords& words() { return block.runtime; }
+
   // What later hooks in the chain get instead, for kRewriteAndSwallow.
   uintptr_t rewrittenWParam = 0;
   intptr_t rewrittenLParam = 0;
 
-  // Working storage shared by the stages of one call; nothing survives it.
-  // Left uninitialised on purpose: most keystrokes never touch it, and each
-  // probe that fills a buffer sets what it reads.
-  char imeFileName[128];
-  uint8_t composition[1024];
-  char hostPath[w32::MAX_PATH];
+  WorkingStorage storage;
 };
 
 // Ends a stage by handing later hooks another keystroke in this one's place.
@@ -99,9 +106,9 @@ class InputContext {
   // The mode words are 0 when the call fails, so a failed read never tests
   // as any mode bit being set.
   ConversionStatus ReadConversionStatus();
-  // GCS_COMPATTR into the call's composition buffer: n bytes, or n <= 0 for
-  // no composition (or an error). Never more than the buffer holds.
-  int32_t ReadCompositionAttributes(HookCall& k);
+  // GCS_COMPATTR into the composition buffer: n bytes, or n <= 0 for no
+  // composition (or an error). Never more than the buffer holds.
+  int32_t ReadCompositionAttributes(uint8_t (&attributes)[1024]);
   // The IME commits its composition to the application.
   void Complete();
 
@@ -112,9 +119,9 @@ class InputContext {
   bool released_ = false;
 };
 
-// ImmGetIMEFileNameA of the active layout into k.imeFileName; false when it
-// cannot be read.
-bool ReadImeFileName(HookCall& k);
+// ImmGetIMEFileNameA of the active layout into `name`; false when it cannot
+// be read.
+bool ReadImeFileName(InputPlatform& p, char (&name)[128]);
 // Names beginning OAK or FJI, or with OAK at positions 3 to 5. Exact, upper case.
 bool IsOakFamilyIme(const char* name);
 // An OAK-family name, or ATOK at positions 0 to 3 or 1 to 4.
@@ -132,9 +139,16 @@ struct HostName {
   const char* extension;  // with its leading dot
   uint32_t extensionLength;
 };
-HostName ReadHostName(HookCall& k);
+HostName ReadHostName(InputPlatform& p, char (&path)[w32::MAX_PATH]);
 bool IsOasysHost(const HostName& host);
 bool IsBrowserHost(const HostName& host);
+
+// The file name and host tests as the stages ask them: read, then tested; a
+// name that cannot be read passes no test.
+bool OakFamilyIme(InputPlatform& p, WorkingStorage& s);
+bool OakOrAtokIme(InputPlatform& p, WorkingStorage& s);
+bool OasysHost(InputPlatform& p, WorkingStorage& s);
+bool BrowserHost(InputPlatform& p, WorkingStorage& s);
 
 // Splits a path into file name and extension; exposed for tests.
 HostName SplitHostPath(const char* path);

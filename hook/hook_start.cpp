@@ -2,31 +2,6 @@
 
 namespace tavik {
 
-namespace {
-
-void ClearRuntimeWords(HookSharedBlock& b) {
-  b.cancelEscDown = 0;
-  b.leftShiftDown = 0;
-  b.backspaceSubstituted = 0;
-  b.spaceResent = 0;
-  b.enterResent = 0;
-  b.backwardKeyResent = 0;
-  b.forwardKeyResent = 0;
-  b.lineKeyResent = 0;
-  b.homeEndResent = 0;
-  b.pageKeyResent = 0;
-  b.tabResent = 0;
-  b.insertDeleteResent = 0;
-  b.backspaceResent = 0;
-  b.commitAsTyped = 0;
-  b.katakanaRecheck = 0;
-  b.revertOnComposition = 0;
-  b.conversionKeyArmed = 0;
-  b.numericComposition = 0;
-}
-
-}  // namespace
-
 int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance module, HookProc keyboardProc,
                   HookProc messageProc) {
   // Each flag is stored before the next key is read, so a process that takes
@@ -41,7 +16,7 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
 
   // A key whose key-up never came (the focus left, the hook was removed)
   // must not keep its substitute pressed into the new session.
-  ClearRuntimeWords(block);
+  block.runtime = RuntimeWords{};
 
   block.keyboardHook = platform.SetWindowsHookExA(w32::WH_KEYBOARD, keyboardProc, module, 0);
 

@@ -21,9 +21,9 @@ ConversionStatus InputContext::ReadConversionStatus() {
   return s;
 }
 
-int32_t InputContext::ReadCompositionAttributes(HookCall& k) {
-  constexpr uint32_t kSize = sizeof k.composition;
-  int32_t n = p_.ImmGetCompositionStringA(himc_, w32::GCS_COMPATTR, k.composition, kSize);
+int32_t InputContext::ReadCompositionAttributes(uint8_t (&attributes)[1024]) {
+  constexpr uint32_t kSize = sizeof attributes;
+  int32_t n = p_.ImmGetCompositionStringA(himc_, w32::GCS_COMPATTR, attributes, kSize);
   // An IME that reports more than it could have written must not make the
   // stages read past the buffer.
   return n > static_cast<int32_t>(kSize) ? static_cast<int32_t>(kSize) : n;
@@ -31,12 +31,12 @@ int32_t InputContext::ReadCompositionAttributes(HookCall& k) {
 
 void InputContext::Complete() { p_.ImmNotifyIME(himc_, w32::NI_COMPOSITIONSTR, w32::CPS_COMPLETE, 0); }
 
-bool ReadImeFileName(HookCall& k) {
+bool ReadImeFileName(InputPlatform& p, char (&name)[128]) {
   // Zeroed first so that a short name never lets the position tests see
   // what an earlier call left in the buffer.
-  std::memset(k.imeFileName, 0, sizeof k.imeFileName);
-  uint32_t n = k.platform.ImmGetIMEFileNameA(k.platform.GetKeyboardLayout(0), k.imeFileName, sizeof k.imeFileName);
-  k.imeFileName[sizeof k.imeFileName - 1] = '\0';
+  std::memset(name, 0, sizeof name);
+  uint32_t n = p.ImmGetIMEFileNameA(p.GetKeyboardLayout(0), name, sizeof name);
+  name[sizeof name - 1] = '\0';
   return n != 0;
 }
 
@@ -102,13 +102,13 @@ HostName SplitHostPath(const char* path) {
                   static_cast<uint32_t>(end - extension)};
 }
 
-HostName ReadHostName(HookCall& k) {
-  k.hostPath[0] = '\0';
-  uint32_t n = k.platform.GetModuleFileNameA(Hinstance{}, k.hostPath, sizeof k.hostPath);
+HostName ReadHostName(InputPlatform& p, char (&path)[w32::MAX_PATH]) {
+  path[0] = '\0';
+  uint32_t n = p.GetModuleFileNameA(Hinstance{}, path, sizeof path);
   // A path that filled the buffer comes back unterminated on older systems.
-  k.hostPath[sizeof k.hostPath - 1] = '\0';
-  if (n == 0) return HostName{false, k.hostPath, 0, k.hostPath, 0};
-  return SplitHostPath(k.hostPath);
+  path[sizeof path - 1] = '\0';
+  if (n == 0) return HostName{false, path, 0, path, 0};
+  return SplitHostPath(path);
 }
 
 namespace {
@@ -136,5 +136,17 @@ bool IsBrowserHost(const HostName& host) {
   return host.read && StartsWithNoCase(host.fileName, host.fileNameLength, "IEXPLORE") &&
          StartsWithNoCase(host.extension, host.extensionLength, ".EXE");
 }
+
+bool OakFamilyIme(InputPlatform& p, WorkingStorage& s) {
+  return ReadImeFileName(p, s.imeFileName) && IsOakFamilyIme(s.imeFileName);
+}
+
+bool OakOrAtokIme(InputPlatform& p, WorkingStorage& s) {
+  return ReadImeFileName(p, s.imeFileName) && IsOakOrAtokIme(s.imeFileName);
+}
+
+bool OasysHost(InputPlatform& p, WorkingStorage& s) { return IsOasysHost(ReadHostName(p, s.hostPath)); }
+
+bool BrowserHost(InputPlatform& p, WorkingStorage& s) { return IsBrowserHost(ReadHostName(p, s.hostPath)); }
 
 }  // namespace tavik

@@ -1,42 +1,14 @@
 #include "sim/block_words.h"
 
-#include <iterator>
-
 namespace tavik::sim {
 
 namespace {
 
-struct NamedWord {
-  const char* name;
-  int32_t HookSharedBlock::*word;
-};
-
-constexpr NamedWord kRuntimeWords[] = {
-    {"cancelEscDown", &HookSharedBlock::cancelEscDown},
-    {"leftShiftDown", &HookSharedBlock::leftShiftDown},
-    {"backspaceSubstituted", &HookSharedBlock::backspaceSubstituted},
-    {"spaceResent", &HookSharedBlock::spaceResent},
-    {"enterResent", &HookSharedBlock::enterResent},
-    {"backwardKeyResent", &HookSharedBlock::backwardKeyResent},
-    {"forwardKeyResent", &HookSharedBlock::forwardKeyResent},
-    {"lineKeyResent", &HookSharedBlock::lineKeyResent},
-    {"homeEndResent", &HookSharedBlock::homeEndResent},
-    {"pageKeyResent", &HookSharedBlock::pageKeyResent},
-    {"tabResent", &HookSharedBlock::tabResent},
-    {"insertDeleteResent", &HookSharedBlock::insertDeleteResent},
-    {"backspaceResent", &HookSharedBlock::backspaceResent},
-    {"commitAsTyped", &HookSharedBlock::commitAsTyped},
-    {"katakanaRecheck", &HookSharedBlock::katakanaRecheck},
-    {"revertOnComposition", &HookSharedBlock::revertOnComposition},
-    {"conversionKeyArmed", &HookSharedBlock::conversionKeyArmed},
-    {"numericComposition", &HookSharedBlock::numericComposition},
-};
-
 // Works on a block and on a const block alike.
 template <typename Block>
-auto Find(Block& b, const std::string& name) -> decltype(&b.cancelEscDown) {
-  for (const NamedWord& w : kRuntimeWords) {
-    if (name == w.name) return &(b.*(w.word));
+auto Find(Block& b, const std::string& name) -> decltype(&b.flag[0]) {
+  for (const RuntimeWordName& w : kRuntimeWords) {
+    if (name == w.name) return &(b.runtime.*(w.word));
   }
   Setting s = FindSetting(name.c_str());
   return s == kSettingCount ? nullptr : &b.flag[s];

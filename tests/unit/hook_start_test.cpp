@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <vector>
+
 #include "hook/shared_block.h"
 #include "sim/desktop.h"
 
@@ -113,12 +116,22 @@ TEST_F(HookStartTest, FailedMessageHookIsReportedAsZero) {
 
 TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   Start();
-  int32_t* words[] = {&block.cancelEscDown,      &block.leftShiftDown,   &block.backspaceSubstituted,
-                      &block.spaceResent,        &block.enterResent,     &block.backwardKeyResent,
-                      &block.forwardKeyResent,   &block.lineKeyResent,   &block.homeEndResent,
-                      &block.pageKeyResent,      &block.tabResent,       &block.insertDeleteResent,
-                      &block.backspaceResent,    &block.commitAsTyped,   &block.katakanaRecheck,
-                      &block.revertOnComposition, &block.conversionKeyArmed, &block.numericComposition};
+  // Every word by its name, and the block's layout as the Windows build
+  // shares it: the words follow the 27 flags, in the order named.
+  std::vector<int32_t*> words;
+  for (const RuntimeWordName& w : kRuntimeWords) words.push_back(&(block.runtime.*(w.word)));
+  const char* const names[] = {"cancelEscDown",      "leftShiftDown",      "backspaceSubstituted", "spaceResent",
+                               "enterResent",        "backwardKeyResent",  "forwardKeyResent",     "lineKeyResent",
+                               "homeEndResent",      "pageKeyResent",      "tabResent",            "insertDeleteResent",
+                               "backspaceResent",    "commitAsTyped",      "katakanaRecheck",      "revertOnComposition",
+                               "conversionKeyArmed", "numericComposition"};
+  ASSERT_EQ(words.size(), std::size(names));
+  for (size_t i = 0; i < words.size(); ++i) {
+    EXPECT_STREQ(kRuntimeWords[i].name, names[i]);
+    EXPECT_EQ(reinterpret_cast<char*>(words[i]) - reinterpret_cast<char*>(&block),
+              static_cast<std::ptrdiff_t>(2 * sizeof(Hhook) + (kSettingCount + i) * sizeof(int32_t)))
+        << names[i];
+  }
   for (int32_t* w : words) *w = 1;
   HookEnd(desktop, block);
   for (int32_t* w : words) EXPECT_EQ(*w, 1);

@@ -83,34 +83,33 @@ class ProbeTest : public ::testing::Test {
  protected:
   ProbeTest() { desktop.AddWindow("editor"); desktop.SetFocus("editor"); }
   sim::Desktop desktop;
-  HookSharedBlock block{};
-  HookCall call{desktop, block, 0, 0, 0};
+  WorkingStorage storage;
 };
 
 TEST_F(ProbeTest, ImeFileNameShorterThanAnEarlierOneLeavesNoTrace) {
   desktop.SetImeFileName(std::string("ABCOAKXX.IME"));
-  ASSERT_TRUE(ReadImeFileName(call));
-  EXPECT_TRUE(IsOakFamilyIme(call.imeFileName));
+  ASSERT_TRUE(ReadImeFileName(desktop, storage.imeFileName));
+  EXPECT_TRUE(IsOakFamilyIme(storage.imeFileName));
   desktop.SetImeFileName(std::string("ABC"));
-  ASSERT_TRUE(ReadImeFileName(call));
-  EXPECT_FALSE(IsOakFamilyIme(call.imeFileName));
+  ASSERT_TRUE(ReadImeFileName(desktop, storage.imeFileName));
+  EXPECT_FALSE(IsOakFamilyIme(storage.imeFileName));
   desktop.SetImeFileName(std::nullopt);
-  EXPECT_FALSE(ReadImeFileName(call));
+  EXPECT_FALSE(ReadImeFileName(desktop, storage.imeFileName));
   desktop.SetImeFileName(std::string(300, 'A'));
-  ASSERT_TRUE(ReadImeFileName(call));
-  EXPECT_EQ(std::strlen(call.imeFileName), 127u);
+  ASSERT_TRUE(ReadImeFileName(desktop, storage.imeFileName));
+  EXPECT_EQ(std::strlen(storage.imeFileName), 127u);
 }
 
 TEST_F(ProbeTest, HostNameFailureAndOverlongPath) {
   desktop.SetHostPath(std::nullopt);
-  EXPECT_FALSE(ReadHostName(call).read);
-  EXPECT_FALSE(IsBrowserHost(ReadHostName(call)));
+  EXPECT_FALSE(ReadHostName(desktop, storage.hostPath).read);
+  EXPECT_FALSE(IsBrowserHost(ReadHostName(desktop, storage.hostPath)));
   desktop.SetHostPath("C:\\" + std::string(400, 'd') + "\\iexplore.exe");
-  HostName h = ReadHostName(call);
+  HostName h = ReadHostName(desktop, storage.hostPath);
   EXPECT_TRUE(h.read);
   EXPECT_FALSE(IsBrowserHost(h)) << "a truncated path names no program";
   desktop.SetHostPath(std::string("C:\\IE\\IEXPLORE.EXE"));
-  EXPECT_TRUE(IsBrowserHost(ReadHostName(call)));
+  EXPECT_TRUE(IsBrowserHost(ReadHostName(desktop, storage.hostPath)));
 }
 
 TEST_F(ProbeTest, ContextIsReleasedOnceOnEveryPath) {
@@ -135,7 +134,7 @@ TEST_F(ProbeTest, ContextIsReleasedOnceOnEveryPath) {
 TEST_F(ProbeTest, CompositionLengthNeverExceedsTheBuffer) {
   desktop.Fail("ImmGetCompositionStringA", 5000);
   InputContext context(desktop, desktop.GetFocus());
-  EXPECT_EQ(context.ReadCompositionAttributes(call), 1024);
+  EXPECT_EQ(context.ReadCompositionAttributes(storage.composition), 1024);
 }
 
 TEST_F(ProbeTest, CapsLockOnTestsTheWholeWordAndToggleSendsAPressWithScanZero) {

@@ -85,7 +85,7 @@ TEST_P(RandomTyping, LeavesNothingTakenOrPressed) {
   desktop.SetFocus("editor");
   for (const auto& k : down) desktop.Keystroke(w32::HC_ACTION, k.vk, sim::KeystrokeLParam(k.scanKey, true, true));
 
-  EXPECT_EQ(block.cancelEscDown, 0);
+  EXPECT_EQ(block.runtime.cancelEscDown, 0);
   std::vector<std::string> violations = desktop.InvariantViolations();
   EXPECT_TRUE(violations.empty()) << violations.front();
 }
