@@ -270,6 +270,16 @@ std::vector<std::string> Desktop::InvariantViolations() const {
   return out;
 }
 
+bool Desktop::SyntheticKeyDown(uint32_t vk) const {
+  auto it = syntheticDown_.find(vk);
+  return it != syntheticDown_.end() && it->second;
+}
+
+bool Desktop::LastSendDropped(uint32_t vk) const {
+  auto it = lastSendDropped_.find(vk);
+  return it != lastSendDropped_.end() && it->second;
+}
+
 // --- The platform -------------------------------------------------------------------
 
 Hwnd Desktop::GetFocus() {
@@ -302,7 +312,10 @@ int16_t Desktop::GetAsyncKeyState(int32_t vKey) {
 
 void Desktop::keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) {
   Trace("keybd_event(" + Hex(bVk) + ", " + Hex(bScan) + ", " + Hex(dwFlags) + ", " + Hex(dwExtraInfo) + ")");
-  if (Failing("keybd_event")) return;
+  // A dropped send changes nothing: a key-down presses nothing, a key-up
+  // leaves a key that an earlier send pressed down.
+  lastSendDropped_[bVk] = Failing("keybd_event");
+  if (lastSendDropped_[bVk]) return;
   pending_.push_back(Synthetic{bVk, bScan, dwFlags});
   // Repeated key-downs are one press, as with a held key.
   syntheticDown_[bVk] = (dwFlags & w32::KEYEVENTF_KEYUP) == 0;

@@ -105,6 +105,14 @@ class Desktop final : public InputPlatform {
   std::vector<std::string> InvariantViolations() const;
   // Keys the keyboard has pressed and not yet released.
   const std::set<uint32_t>& physicalKeysDown() const { return physicalDown_; }
+  // A synthetic key-down of vk was sent and its key-up not yet. Only sends
+  // that went through count: a dropped key-down presses nothing, and a
+  // dropped key-up leaves the key down, as on Windows.
+  bool SyntheticKeyDown(uint32_t vk) const;
+  // The latest keybd_event for vk was dropped (keybd_event failing). The
+  // sender cannot tell, since keybd_event returns nothing, so its own idea
+  // of the key may differ from the desktop's until its next send.
+  bool LastSendDropped(uint32_t vk) const;
 
   // --- The platform ----------------------------------------------------------------
   Hwnd GetFocus() override;
@@ -179,6 +187,7 @@ class Desktop final : public InputPlatform {
   std::deque<Synthetic> pending_;
   intptr_t lastResult_ = 0;
   std::map<uint32_t, bool> syntheticDown_;  // vk -> a key-down was sent and its key-up not yet
+  std::map<uint32_t, bool> lastSendDropped_;  // vk -> its latest keybd_event was dropped
   std::set<uint32_t> physicalDown_;
 
   std::map<uintptr_t, int> contextsOut_;  // context -> times taken minus times released

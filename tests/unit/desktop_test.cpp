@@ -222,5 +222,25 @@ TEST_F(DesktopTest, EndlessSyntheticKeystrokesAreCut) {
   EXPECT_NE(v[0].find("more than 1000 synthetic keystrokes"), std::string::npos);
 }
 
+// keybd_event returns nothing, so a dropped send is the desktop's to keep
+// track of: random typing forgives a stuck key only when its release was the
+// send dropped.
+TEST_F(DesktopTest, ADroppedKeyDownPressesNothingAndADroppedKeyUpLeavesTheKeyDown) {
+  desktop.keybd_event(w32::VK_ESCAPE, 0x64, w32::KEYEVENTF_EXTENDEDKEY, 0);
+  EXPECT_TRUE(desktop.SyntheticKeyDown(w32::VK_ESCAPE));
+  desktop.Fail("keybd_event");
+  desktop.keybd_event(w32::VK_ESCAPE, 0x64, w32::KEYEVENTF_EXTENDEDKEY | w32::KEYEVENTF_KEYUP, 0);
+  EXPECT_TRUE(desktop.SyntheticKeyDown(w32::VK_ESCAPE));
+  EXPECT_TRUE(desktop.LastSendDropped(w32::VK_ESCAPE));
+  desktop.Restore("keybd_event");
+  desktop.keybd_event(w32::VK_ESCAPE, 0x64, w32::KEYEVENTF_EXTENDEDKEY | w32::KEYEVENTF_KEYUP, 0);
+  EXPECT_FALSE(desktop.SyntheticKeyDown(w32::VK_ESCAPE));
+  EXPECT_FALSE(desktop.LastSendDropped(w32::VK_ESCAPE));
+
+  desktop.Fail("keybd_event");
+  desktop.keybd_event(w32::VK_ESCAPE, 0x64, w32::KEYEVENTF_EXTENDEDKEY, 0);
+  EXPECT_FALSE(desktop.SyntheticKeyDown(w32::VK_ESCAPE)) << "a dropped key-down presses nothing";
+}
+
 }  // namespace
 }  // namespace tavik::sim
