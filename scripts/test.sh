@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: the portable code, the simulated
-# desktop and the scenarios on Linux; the checks of the cross-built
-# tavikhook.dll and the end-to-end scenarios on a Wine desktop.
+# Builds the presets and runs every test: the portable code, the simulated
+# desktop and the scenarios on Linux, plainly and under ASan and UBSan; the
+# checks of the cross-built tavikhook.dll and the end-to-end scenarios on a Wine desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --workflow --preset linux
+cmake --workflow --preset linux-asan
 bash scripts/wine-desktop.sh cmake --workflow --preset windows
