@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "hook/hook_call.h"
@@ -9,16 +10,29 @@
 namespace tavik {
 namespace {
 
+// Each name in a heap block of exactly its size, so that a sanitized build
+// stops at a test that reads past a short name's terminator.
+bool OakFamily(const std::string& name) {
+  std::vector<char> exact(name.c_str(), name.c_str() + name.size() + 1);
+  return IsOakFamilyIme(exact.data());
+}
+bool OakOrAtok(const std::string& name) {
+  std::vector<char> exact(name.c_str(), name.c_str() + name.size() + 1);
+  return IsOakOrAtokIme(exact.data());
+}
+
 TEST(ImeFamily, OakFamilyByExactUpperCaseLettersAtFixedPositions) {
-  for (const char* name : {"OAKIME.IME", "FJIME.IME", "FJI", "XYZOAK.IME", "OAK"}) EXPECT_TRUE(IsOakFamilyIme(name)) << name;
-  for (const char* name : {"oakime.ime", "fjime.ime", "XOAK.IME", "XYOAK", "OA", "", "ATOK.IME", "ABCOA"}) {
-    EXPECT_FALSE(IsOakFamilyIme(name)) << name;
+  for (const char* name : {"OAKIME.IME", "FJIME.IME", "FJI", "XYZOAK.IME", "OAK"}) EXPECT_TRUE(OakFamily(name)) << name;
+  for (const char* name : {"oakime.ime", "fjime.ime", "XOAK.IME", "XYOAK", "OA", "O", "", "ATOK.IME", "ABCOA", "AB"}) {
+    EXPECT_FALSE(OakFamily(name)) << name;
   }
 }
 
 TEST(ImeFamily, OakOrAtok) {
-  for (const char* name : {"ATOK30.IME", "XATOK.IME", "OAKIME.IME", "ABCOAK"}) EXPECT_TRUE(IsOakOrAtokIme(name)) << name;
-  for (const char* name : {"XXATOK.IME", "atok.ime", "ATO", "", "MSIME.IME"}) EXPECT_FALSE(IsOakOrAtokIme(name)) << name;
+  for (const char* name : {"ATOK30.IME", "XATOK.IME", "OAKIME.IME", "ABCOAK"}) EXPECT_TRUE(OakOrAtok(name)) << name;
+  for (const char* name : {"XXATOK.IME", "atok.ime", "ATO", "XATO", "X", "", "MSIME.IME"}) {
+    EXPECT_FALSE(OakOrAtok(name)) << name;
+  }
 }
 
 bool Fully(std::vector<uint8_t> a) { return FullyConverted(a.data(), static_cast<int32_t>(a.size())); }
@@ -100,6 +114,29 @@ TEST_F(ProbeTest, ImeFileNameShorterThanAnEarlierOneLeavesNoTrace) {
   EXPECT_EQ(std::strlen(storage.imeFileName), 127u);
 }
 
+TEST_F(ProbeTest, ImeFileNameIsReadIntoExactlyItsBuffer) {
+  // A canary right after the name's 128 bytes: a size that is one too large
+  // lets a long name's terminator land on it.
+  std::memset(&storage, 0xCC, sizeof storage);
+  desktop.SetImeFileName(std::string(300, 'A'));
+  ASSERT_TRUE(ReadImeFileName(desktop, storage.imeFileName));
+  EXPECT_EQ(storage.composition[0], 0xCC);
+  EXPECT_EQ(std::strlen(storage.imeFileName), 127u);
+  EXPECT_NE(desktop.trace().back().find(", buf, 0x80) = 0x7F"), std::string::npos) << desktop.trace().back();
+}
+
+TEST_F(ProbeTest, HostPathThatFillsMaxPathWithItsTerminatorIsRead) {
+  std::string dir = "C:\\" + std::string(259 - 3 - std::strlen("\\iexplore.exe"), 'd');
+  std::string path = dir + "\\iexplore.exe";
+  ASSERT_EQ(path.size(), 259u);
+  desktop.SetHostPath(path);
+  HostName h = ReadHostName(desktop, storage.hostPath);
+  EXPECT_EQ(std::string(h.fileName, h.fileNameLength), "iexplore");
+  EXPECT_TRUE(IsBrowserHost(h));
+  desktop.SetHostPath(dir + "d\\iexplore.exe");
+  EXPECT_FALSE(IsBrowserHost(ReadHostName(desktop, storage.hostPath))) << "one more and the name is cut short";
+}
+
 TEST_F(ProbeTest, HostNameFailureAndOverlongPath) {
   desktop.SetHostPath(std::nullopt);
   EXPECT_FALSE(ReadHostName(desktop, storage.hostPath).read);
@@ -129,6 +166,16 @@ TEST_F(ProbeTest, ContextIsReleasedOnceOnEveryPath) {
   int released = 0;
   for (const std::string& line : desktop.trace()) released += line.find("ImmReleaseContext") != std::string::npos;
   EXPECT_EQ(released, 2);
+}
+
+TEST_F(ProbeTest, CompositionAttributesAreTheAttributeBytesNotTheString) {
+  sim::Window* w = desktop.FindWindow("editor");
+  w->composition = "\x82\xA0\x82\xA2\x82\xA4";
+  w->attributes = std::string("\x01\x01\x02\x02\x00\x03", 6);
+  InputContext context(desktop, desktop.GetFocus());
+  ASSERT_EQ(context.ReadCompositionAttributes(storage.composition), 6);
+  EXPECT_EQ(std::vector<uint8_t>(storage.composition, storage.composition + 6),
+            (std::vector<uint8_t>{1, 1, 2, 2, 0, 3}));
 }
 
 TEST_F(ProbeTest, CompositionLengthNeverExceedsTheBuffer) {
