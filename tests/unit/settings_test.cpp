@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "common/settings.h"
 
@@ -8,7 +10,8 @@ namespace tavik {
 namespace {
 
 TEST(ReadingRule, TextsThatTurnAFlagOn) {
-  for (const char* text : {"1", " 1", "\t1", "01", "001", "1x", "+1", "1 ", "1.9", "  +01abc"}) {
+  for (const char* text : {"1", " 1", "\t1", "01", "001", "1x", "+1", "1 ", "1.9", "  +01abc", "\v1", "\f1", "\r1",
+                           "\n1", " \t\n\v\f\r+1"}) {
     EXPECT_EQ(SettingFlagFromText(text), 1) << '"' << text << '"';
   }
 }
@@ -32,15 +35,51 @@ TEST(ReadingRule, NumbersSaturateInsteadOfOverflowing) {
   EXPECT_EQ(ParseSettingNumber(nullptr), 0);
 }
 
-TEST(SettingKeys, TableHasEveryKeyOnceWithItsDefault) {
-  int defaultOn = 0;
+// Written out rather than read back from the table: the tray program writes
+// these names and users edit them, so a misspelt or moved key must show here.
+TEST(SettingKeys, EveryKeyByNameInFileOrderWithItsDefault) {
+  constexpr const char* kNames[] = {"TORIKESHI KEY",
+                                    "CAPSLOCK ON",
+                                    "CAPSLOCK OFF",
+                                    "ROMAJI BACKSPACE",
+                                    "KATAKANA KEY",
+                                    "ROMAJI ONOFF",
+                                    "IMEOFF TORIKESHI",
+                                    "CANNOT OPEN IME",
+                                    "IME ONOFF",
+                                    "IME CONFIG",
+                                    "IME ON",
+                                    "HANKAKU KANA",
+                                    "IME OFF1",
+                                    "IME OFF2",
+                                    "KANA TO EIJI CAPSLOCK",
+                                    "KANA TO EIJI CAPSLOCK OFF",
+                                    "OASYS KAKUTEI",
+                                    "KAKUTEI INPUT",
+                                    "NUMBER KAKUTEI",
+                                    "VELTO",
+                                    "IME2007",
+                                    "BACKSPACE PRIORITY",
+                                    "OASYS DISABLE IME OFF",
+                                    "IE DISABLE TORIKESHI",
+                                    "IE DISABLE ESC",
+                                    "KAKUTEI TATEGAKI",
+                                    "KAKUTEI NOT CR"};
+  static_assert(std::size(kNames) == kSettingCount);
   for (int i = 0; i < kSettingCount; ++i) {
-    EXPECT_EQ(FindSetting(kSettingKeys[i].name), i) << kSettingKeys[i].name;
-    defaultOn += std::strcmp(kSettingKeys[i].defaultValue, "1") == 0;
+    EXPECT_STREQ(kSettingKeys[i].name, kNames[i]) << "key " << i;
+    EXPECT_STREQ(kSettingKeys[i].defaultValue, i < 4 ? "1" : "0") << kNames[i];
+    EXPECT_EQ(FindSetting(kNames[i]), i) << kNames[i];
   }
-  EXPECT_EQ(defaultOn, 4);
+  // The enumerators the stages use sit where their keys do.
   EXPECT_STREQ(kSettingKeys[kTorikeshiKey].name, "TORIKESHI KEY");
+  EXPECT_STREQ(kSettingKeys[kRomajiBackspace].name, "ROMAJI BACKSPACE");
+  EXPECT_STREQ(kSettingKeys[kImeOffTorikeshi].name, "IMEOFF TORIKESHI");
+  EXPECT_STREQ(kSettingKeys[kCannotOpenIme].name, "CANNOT OPEN IME");
+  EXPECT_STREQ(kSettingKeys[kOasysKakutei].name, "OASYS KAKUTEI");
   EXPECT_STREQ(kSettingKeys[kKakuteiInput].name, "KAKUTEI INPUT");
+  EXPECT_STREQ(kSettingKeys[kIeDisableTorikeshi].name, "IE DISABLE TORIKESHI");
+  EXPECT_STREQ(kSettingKeys[kIeDisableEsc].name, "IE DISABLE ESC");
   EXPECT_STREQ(kSettingKeys[kKakuteiNotCr].name, "KAKUTEI NOT CR");
   EXPECT_EQ(FindSetting("RESET"), kSettingCount);
   EXPECT_EQ(FindSetting("torikeshi key"), kSettingCount);
