@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "hook/shared_block.h"
@@ -139,9 +140,32 @@ TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   for (int32_t* w : words) EXPECT_EQ(*w, 0);
 }
 
+// The UnhookWindowsHookEx calls HookEnd makes, in order.
+std::vector<std::string> Unhooks(const Desktop& desktop) {
+  std::vector<std::string> out;
+  for (const std::string& line : desktop.trace()) {
+    if (line.find("UnhookWindowsHookEx(") != std::string::npos) out.push_back(line.substr(line.find('U')));
+  }
+  return out;
+}
+
 TEST_F(HookStartTest, HookEndUnhooksTheKeyboardHookEvenWhenNoneIsSet) {
   HookEnd(desktop, block);
-  EXPECT_NE(desktop.trace().back().find("UnhookWindowsHookEx(NULL)"), std::string::npos);
+  EXPECT_EQ(Unhooks(desktop), std::vector<std::string>{"UnhookWindowsHookEx(NULL) = 0"})
+      << "no message hook was installed, so none is unhooked";
+}
+
+TEST_F(HookStartTest, HookEndUnhooksTheMessageHookOnlyWhenOneWasInstalled) {
+  Start();
+  HookEnd(desktop, block);
+  EXPECT_EQ(Unhooks(desktop), std::vector<std::string>{"UnhookWindowsHookEx(hook1) = 0x1"});
+
+  Desktop second;
+  second.profiles().SetFile(kSettingsFile, "[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
+  HookStart(second, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken);
+  HookEnd(second, block);
+  EXPECT_EQ(Unhooks(second),
+            (std::vector<std::string>{"UnhookWindowsHookEx(hook1) = 0x1", "UnhookWindowsHookEx(hook2) = 0x1"}));
 }
 
 }  // namespace
