@@ -23,6 +23,21 @@ To Handle(From h) {
   return static_cast<To>(reinterpret_cast<uintptr_t>(h));
 }
 
+// Windows reports an IME's bare file name ("XXXX.IME"), Wine its full path.
+// The family tests look at fixed positions of the bare name, so the part
+// after the last backslash is moved to the front; a bare name is untouched.
+inline uint32_t BareFileName(uint32_t length, char* name, uint32_t size) {
+  if (length == 0 || name == nullptr || size == 0) return length;
+  uint32_t end = length < size ? length : size - 1;
+  uint32_t start = 0;
+  for (uint32_t i = 0; i < end; ++i) {
+    if (name[i] == '\\') start = i + 1;
+  }
+  if (start == 0) return length;
+  for (uint32_t i = start; i <= end; ++i) name[i - start] = i < end ? name[i] : '\0';
+  return end - start;
+}
+
 class Win32Platform final : public InputPlatform {
  public:
   Hwnd GetFocus() override { return Handle<Hwnd>(::GetFocus()); }
@@ -63,7 +78,7 @@ class Win32Platform final : public InputPlatform {
     return ::ImmGetCandidateListA(As<HIMC>(hIMC), deIndex, reinterpret_cast<CANDIDATELIST*>(lpCandList), dwBufLen);
   }
   uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override {
-    return ::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen);
+    return BareFileName(::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen), lpszFileName, uBufLen);
   }
   int32_t ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) override {
     return ::ImmConfigureIMEA(As<HKL>(hKL), As<HWND>(hWnd), dwMode, lpData);
