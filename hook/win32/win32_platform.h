@@ -4,6 +4,7 @@
 // The portable headers come first: their constants carry the Win32 names,
 // which <windows.h> defines as macros.
 #include "hook/platform.h"
+#include "hook/bare_file_name.h"
 // clang-format off
 #include <windows.h>
 #include <imm.h>
@@ -21,21 +22,6 @@ To As(From h) {
 template <typename To, typename From>
 To Handle(From h) {
   return static_cast<To>(reinterpret_cast<uintptr_t>(h));
-}
-
-// Windows reports an IME's bare file name ("XXXX.IME"), Wine its full path.
-// The family tests look at fixed positions of the bare name, so the part
-// after the last backslash is moved to the front; a bare name is untouched.
-inline uint32_t BareFileName(uint32_t length, char* name, uint32_t size) {
-  if (length == 0 || name == nullptr || size == 0) return length;
-  uint32_t end = length < size ? length : size - 1;
-  uint32_t start = 0;
-  for (uint32_t i = 0; i < end; ++i) {
-    if (name[i] == '\\') start = i + 1;
-  }
-  if (start == 0) return length;
-  for (uint32_t i = start; i <= end; ++i) name[i - start] = i < end ? name[i] : '\0';
-  return end - start;
 }
 
 class Win32Platform final : public InputPlatform {
