@@ -21,6 +21,8 @@
 #include "sim/scenario.h"
 // After the portable headers: <windows.h> defines some of their names as macros.
 #include "e2e/e2e_shared.h"
+#include "e2e/hosts.h"
+#include "e2e/ime_layouts.h"
 // clang-format off
 #include <windows.h>
 #include <imm.h>
@@ -34,6 +36,7 @@ using tavik::sim::Scenario;
 using namespace tavik::e2e;
 
 constexpr KeyId kSentinel{0x87, 0x76};  // F24: no stage has any use for it
+constexpr KeyId kProbe{kProbeVk, kProbeScan};
 constexpr DWORD kTimeoutMs = 5000;
 
 std::string WindowsPath(std::string p) {
@@ -67,13 +70,6 @@ std::string Trimmed(const std::string& s) {
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return in ? text.str() : std::string();
-}
-
 // Why a command cannot be carried out on a real desktop, or null.
 const char* OnlyInSimulator(const Command& c) {
   switch (c.kind) {
@@ -83,9 +79,9 @@ const char* OnlyInSimulator(const Command& c) {
     case Command::kRestore:
       return "makes platform calls fail";
     case Command::kImeFile:
-      return "names the IME file";
+      return tavik::e2e::ImeFileOnlyInSimulator(c.flag, c.text);
     case Command::kHost:
-      return "names the host program";
+      return tavik::e2e::HostOnlyInSimulator(c.flag, c.text);
     case Command::kPressedSince:
     case Command::kAsync:
       return "scripts GetAsyncKeyState";
@@ -156,29 +152,8 @@ class Desktop {
     std::memset(shared_, 0, sizeof(Shared));
 
     if (!LoadHookLibrary(why)) return false;
-    std::string layout;
-    if (!InstallIme(imePath, layout, why)) return false;
-
-    // The target runs in another directory than ours, so it could not read
-    // the settings file even if it tried: what it does comes from the block
-    // the library shares.
-    char windowsDir[MAX_PATH];
-    GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    std::string commandLine = "\"" + targetPath + "\" " + layout;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    if (!CreateProcessA(targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, windowsDir, &si,
-                        &target_)) {
-      return Fail(why, "cannot start " + targetPath);
-    }
-    for (DWORD waited = 0; !shared_->targetReady; waited += 20) {
-      if (waited > 20000 || WaitForSingleObject(target_.hProcess, 20) == WAIT_OBJECT_0) {
-        return Fail(why, "the target program did not come up (is there an X display?)");
-      }
-    }
-    window_ = reinterpret_cast<HWND>(static_cast<uintptr_t>(shared_->targetWindow));
-    if (!shared_->imeActive) return Fail(why, "the test IME is not active in the target program");
-    return CheckIme(why);
+    if (!targets_.Start(imePath, targetPath, *shared_, why)) return false;
+    return CheckIme(why) && CheckLayouts(why) && CheckImeFromHook(why);
   }
 
   void Stop() {
@@ -186,30 +161,25 @@ class Desktop {
       if (started_) HookEndNow();
       FreeLibrary(hookLibrary_);
     }
-    if (target_.hProcess != nullptr) {
-      PostMessageA(window_, WM_CLOSE, 0, 0);
-      if (WaitForSingleObject(target_.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(target_.hProcess, 1);
-      CloseHandle(target_.hProcess);
-      CloseHandle(target_.hThread);
-    }
+    targets_.Stop();
     if (shared_ != nullptr) UnmapViewOfFile(shared_);
     if (mapping_ != nullptr) CloseHandle(mapping_);
   }
 
   Shared& shared() { return *shared_; }
   bool started() const { return started_; }
+  // The program the keystrokes and IME arrangements go to, and its layout.
+  Targets& targets() { return targets_; }
 
   LRESULT Tell(TargetCommand command, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(window_, command, wParam, lParam, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
-    return static_cast<LRESULT>(result);
+    return TellTarget(targets_.window(), command, wParam, lParam);
   }
 
   // The target's state once it has handled every message posted to it so
   // far (the IME posts its composition messages).
   void Snapshot() {
     uint32_t seq = ++syncSeq_;
-    PostMessageA(window_, kCmdSync, seq, 0);
+    PostMessageA(targets_.window(), kCmdSync, seq, 0);
     for (DWORD start = GetTickCount(); shared_->syncSeq != seq && GetTickCount() - start < kTimeoutMs;) Sleep(1);
     Tell(kCmdSnapshot);
   }
@@ -318,6 +288,57 @@ class Desktop {
     return true;
   }
 
+  bool CheckLayouts(std::string& why) {
+    if (!targets_.CheckLayouts(why)) return false;
+    std::printf("ok   the target switches to the layout of each IME file name (ImmGetIMEFileNameA: \"%s\")\n\n",
+                shared_->snapImeFile);
+    return true;
+  }
+
+  // The stages change the IME's open status and mode, and open its
+  // configuration, from inside the keyboard hook in the target's thread:
+  // the target's own hook does the same, on the default layout and on
+  // another, and the target must read back what it set.
+  bool CheckImeFromHook(std::string& why) {
+    Shared& s = *shared_;
+    struct Probe {
+      uint32_t open, conversion, sentence, configure;
+    };
+    const Probe probes[] = {{1, 0x9, 0x8, 1}, {0, 0x19, 0, 0}};
+    for (const char* imeFile : {kImeFileNames[0], kImeFileNames[1]}) {
+      if (!targets_.UseImeFile(imeFile, why)) return false;
+      for (const Probe& p : probes) {
+        Tell(kCmdSetOpen, p.open ? 0 : 1);
+        Tell(kCmdSetMode, 0, 0);
+        uint32_t told = s.imeCallCount;
+        s.probeOpen = p.open;
+        s.probeConversion = p.conversion;
+        s.probeSentence = p.sentence;
+        s.probeConfigure = p.configure;
+        s.probeArmed = 1;
+        if (!Type({{kProbe, false}, {kProbe, true}}, why)) return false;
+        Snapshot();
+        if (s.probeArmed) return Fail(why, std::string("the target's keyboard hook did not run under ") + imeFile);
+        if (s.snapOpen != p.open || s.snapConversion != p.conversion || s.snapSentence != p.sentence) {
+          char got[96];
+          std::snprintf(got, sizeof got, "open %u mode 0x%X sentence 0x%X", s.snapOpen, s.snapConversion,
+                        s.snapSentence);
+          return Fail(why,
+                      std::string("under ") + imeFile + " the IME state set from a keyboard hook reads back as " + got);
+        }
+        std::vector<std::string> want;
+        if (p.configure) want.push_back("configure");
+        if (ImeTold(s, told) != want) {
+          return Fail(why, std::string("under ") + imeFile +
+                               " ImmConfigureIMEA from a keyboard hook did not reach the test IME once");
+        }
+      }
+    }
+    if (!targets_.UseDefaults(why)) return false;
+    std::printf("ok   open status, mode and configuration set from a keyboard hook in the target reach the IME\n\n");
+    return true;
+  }
+
   static bool Fail(std::string& why, const std::string& what) {
     why = what;
     return false;
@@ -361,48 +382,10 @@ class Desktop {
     return true;
   }
 
-  // Copies the IME into the system directory and installs it once; the
-  // layout it got is looked up in the registry on later runs.
-  bool InstallIme(const std::string& imePath, std::string& layout, std::string& why) {
-    char systemDir[MAX_PATH];
-    GetSystemDirectoryA(systemDir, sizeof systemDir);
-    std::string installed = std::string(systemDir) + "\\testime.ime";
-    // A copy that is in use (a target of an earlier run still going) may
-    // stay only if it is this very build.
-    if (!CopyFileA(imePath.c_str(), installed.c_str(), FALSE) && ReadAll(imePath) != ReadAll(installed)) {
-      return Fail(why, "cannot copy " + imePath + " to " + installed);
-    }
-    HKEY layouts;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
-                      &layouts) == ERROR_SUCCESS) {
-      char name[64];
-      for (DWORD i = 0; layout.empty(); ++i) {
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(layouts, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        char file[MAX_PATH] = {};
-        DWORD fileSize = sizeof file - 1;
-        if (RegGetValueA(layouts, name, "Ime File", RRF_RT_REG_SZ, nullptr, file, &fileSize) == ERROR_SUCCESS &&
-            _stricmp(file, "testime.ime") == 0) {
-          layout = name;
-        }
-      }
-      RegCloseKey(layouts);
-    }
-    if (layout.empty()) {
-      HKL hkl = ImmInstallIMEA(installed.c_str(), "tavik test IME");
-      if (hkl == nullptr) return Fail(why, "ImmInstallIMEA failed for " + installed);
-      char name[16];
-      std::snprintf(name, sizeof name, "%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hkl)));
-      layout = name;
-    }
-    return true;
-  }
-
   std::string dllPath_;
   HANDLE mapping_ = nullptr;
   Shared* shared_ = nullptr;
-  PROCESS_INFORMATION target_ = {};
-  HWND window_ = nullptr;
+  Targets targets_;
   HMODULE hookLibrary_ = nullptr;
   tavik::HookSharedBlock* block_ = nullptr;
   int (*hookStart_)() = nullptr;
@@ -464,6 +447,8 @@ class ScenarioRun {
     s.keyCount = 0;
     s.imeCallCount = 0;
     DeleteFileA(tavik::kSettingsFile);
+    std::string why;
+    if (!desktop_.targets().UseDefaults(why)) Broken(why);
     desktop_.Tell(kCmdForeground);
     desktop_.Tell(kCmdFocus, 1);
     s.stagedLength = 0;
@@ -475,6 +460,31 @@ class ScenarioRun {
     composition_.clear();
     attributes_.clear();
     candidates_ = -1;
+    focus_ = 1;
+  }
+
+  // `host` and `ime-file` change the program or the IME under the
+  // scenario's arrangements, which the simulated desktop keeps as they
+  // were: they are carried over to the other program, and set again after
+  // the switch of IME.
+  template <typename Switch>
+  void SwitchKeepingArrangements(const Command& c, Switch doSwitch) {
+    Shared& s = desktop_.shared();
+    desktop_.Snapshot();
+    uint32_t open = s.snapOpen;
+    uint32_t conversion = s.snapConversion;
+    uint32_t sentence = s.snapSentence;
+    std::string why;
+    if (!doSwitch(why)) {
+      Broken(std::to_string(c.line) + ": " + Trimmed(c.source) + ": " + why);
+      return;
+    }
+    std::printf("> %d: %s  (%s)\n", c.line, Trimmed(c.source).c_str(), desktop_.targets().Describe().c_str());
+    desktop_.Tell(kCmdForeground);
+    desktop_.Tell(kCmdFocus, focus_);
+    desktop_.Tell(kCmdSetOpen, open);
+    desktop_.Tell(kCmdSetMode, conversion, sentence);
+    Stage();
   }
 
   void CleanUp() {
@@ -521,10 +531,18 @@ class ScenarioRun {
       Broken(why);
       return;
     }
+    Shared& s = desktop_.shared();
+    for (uint32_t i = stepStart_; i < s.keyCount; ++i) {
+      if (s.keys[i].process != desktop_.targets().processId()) {
+        Fail("a keystroke went to another program than the scenario's (process " + std::to_string(s.keys[i].process) +
+             ")");
+        break;
+      }
+    }
     if (desktop_.started()) {
       // The keyboard hook runs in the process that takes the keystroke.
       desktop_.Snapshot();
-      if (!desktop_.shared().snapHookLoaded) Fail("tavikhook.dll is not loaded in the target process");
+      if (!s.snapHookLoaded) Fail("tavikhook.dll is not loaded in the target process");
     }
   }
 
@@ -549,7 +567,14 @@ class ScenarioRun {
       case Command::kWindow:
         break;  // editor and plain exist from the start
       case Command::kFocus:
-        desktop_.Tell(kCmdFocus, c.name.empty() ? 0 : c.name == "editor" ? 1 : 2);
+        focus_ = c.name.empty() ? 0 : c.name == "editor" ? 1 : 2;
+        desktop_.Tell(kCmdFocus, focus_);
+        break;
+      case Command::kImeFile:
+        SwitchKeepingArrangements(c, [&](std::string& why) { return desktop_.targets().UseImeFile(c.text, why); });
+        break;
+      case Command::kHost:
+        SwitchKeepingArrangements(c, [&](std::string& why) { return desktop_.targets().UseHost(c.text, why); });
         break;
       case Command::kImeOpen:
         desktop_.Tell(kCmdSetOpen, c.flag ? 1 : 0);
@@ -697,6 +722,7 @@ class ScenarioRun {
   std::string attributes_;
   int32_t candidates_ = -1;
   std::vector<KeyId> held_;
+  WPARAM focus_ = 1;  // as kCmdFocus takes it
   uint32_t stepStart_ = 0;
   uint32_t stepTold_ = 0;
   bool startedOnce_ = false;
