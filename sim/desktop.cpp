@@ -179,6 +179,7 @@ intptr_t Desktop::Keystroke(int32_t code, uint32_t vk, intptr_t lParam) {
   if (code == w32::HC_ACTION) {
     if (up) {
       physicalDown_.erase(scanKey);
+      releasedByKeyboard_.insert(vk & 0xFF);
     } else {
       physicalDown_.insert(scanKey);
     }
@@ -264,7 +265,9 @@ std::vector<std::string> Desktop::InvariantViolations() const {
   }
   if (physicalDown_.empty()) {
     for (const auto& [vk, down] : syntheticDown_) {
-      if (down) out.push_back("synthetic key-down of " + Hex(vk) + " without its key-up");
+      if (down && releasedByKeyboard_.count(vk) == 0) {
+        out.push_back("synthetic key-down of " + Hex(vk) + " without its key-up");
+      }
     }
   }
   return out;
@@ -319,6 +322,7 @@ void Desktop::keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_
   pending_.push_back(Synthetic{bVk, bScan, dwFlags});
   // Repeated key-downs are one press, as with a held key.
   syntheticDown_[bVk] = (dwFlags & w32::KEYEVENTF_KEYUP) == 0;
+  if (syntheticDown_[bVk]) releasedByKeyboard_.erase(bVk);
 }
 
 Hhook Desktop::SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) {

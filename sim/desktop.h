@@ -107,7 +107,9 @@ class Desktop final : public InputPlatform {
   const std::set<uint32_t>& physicalKeysDown() const { return physicalDown_; }
   // A synthetic key-down of vk was sent and its key-up not yet. Only sends
   // that went through count: a dropped key-down presses nothing, and a
-  // dropped key-up leaves the key down, as on Windows.
+  // dropped key-up leaves the key down, as on Windows. (A key-up of vk from
+  // the keyboard releases the key for Windows too; InvariantViolations
+  // forgives such a key, this does not forget it.)
   bool SyntheticKeyDown(uint32_t vk) const;
   // The latest keybd_event for vk was dropped (keybd_event failing). The
   // sender cannot tell, since keybd_event returns nothing, so its own idea
@@ -188,6 +190,9 @@ class Desktop final : public InputPlatform {
   intptr_t lastResult_ = 0;
   std::map<uint32_t, bool> syntheticDown_;  // vk -> a key-down was sent and its key-up not yet
   std::map<uint32_t, bool> lastSendDropped_;  // vk -> its latest keybd_event was dropped
+  // Keys the keyboard released after our last key-down of them: Windows keeps
+  // one down state per virtual key, so the user's key-up released ours too.
+  std::set<uint32_t> releasedByKeyboard_;
   std::set<uint32_t> physicalDown_;
 
   std::map<uintptr_t, int> contextsOut_;  // context -> times taken minus times released

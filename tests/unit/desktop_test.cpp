@@ -242,5 +242,21 @@ TEST_F(DesktopTest, ADroppedKeyDownPressesNothingAndADroppedKeyUpLeavesTheKeyDow
   EXPECT_FALSE(desktop.SyntheticKeyDown(w32::VK_ESCAPE)) << "a dropped key-down presses nothing";
 }
 
+// Windows keeps one down state per virtual key: the user's own Backspace
+// key-up releases a Backspace a hook pressed.
+TEST_F(DesktopTest, TheKeyboardsKeyUpReleasesASyntheticPressOfTheSameKey) {
+  desktop.keybd_event(0x08, 0x0E, 0, 0);
+  Press(0x41, 0x1E);
+  Press(0x41, 0x1E, true);
+  ASSERT_EQ(desktop.InvariantViolations(), std::vector<std::string>{"synthetic key-down of 0x8 without its key-up"});
+  Press(0x08, 0x0E);
+  Press(0x08, 0x0E, true);
+  EXPECT_TRUE(desktop.InvariantViolations().empty());
+  desktop.keybd_event(0x08, 0x0E, 0, 0);
+  Press(0x41, 0x1E);
+  Press(0x41, 0x1E, true);
+  EXPECT_FALSE(desktop.InvariantViolations().empty()) << "pressed again after that key-up";
+}
+
 }  // namespace
 }  // namespace tavik::sim

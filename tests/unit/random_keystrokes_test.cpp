@@ -5,10 +5,11 @@
 //
 // TAVIK_RANDOM_SEEDS and TAVIK_RANDOM_STEPS set how many runs and how long
 // each; TAVIK_RANDOM_FIRST_SEED where the seeds start, so that a failing seed
-// can be run alone.
+// can be run alone; TAVIK_RANDOM_TRACE=1 prints a failing run's trace.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -39,12 +40,22 @@ int FromEnvironment(const char* name, int fallback) {
   return (*end == '\0' && n > 0 && n <= INT_MAX) ? static_cast<int>(n) : fallback;
 }
 
+std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop);
+
 // One run; returns what went wrong first, or "" when nothing did.
 std::string TypeAtRandom(unsigned seed, int steps) {
+  sim::Desktop desktop;
+  std::string failure = TypeAtRandom(seed, steps, desktop);
+  if (!failure.empty() && FromEnvironment("TAVIK_RANDOM_TRACE", 0) == 1) {
+    for (const std::string& line : desktop.trace()) std::printf("%s\n", line.c_str());
+  }
+  return failure;
+}
+
+std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
   std::mt19937 rng(seed);
   auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
 
-  sim::Desktop desktop;
   HookSharedBlock block{};
   desktop.SetHookRunner([&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
     return proc == sim::kKeyboardProcToken ? KeyboardProcedure(desktop, block, code, w, l)
