@@ -26,7 +26,8 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"down at code=\n", "t.scn:1: missing number"},
       {"fail ImmGetNothing\n", "t.scn:1: 'ImmGetNothing' is not a call that can be made to fail"},
       {"fail ImmReleaseContext\n", "t.scn:1: 'ImmReleaseContext' is not a call that can be made to fail"},
-      {"fail GetFocus 3\n", "t.scn:1: only ImmGetCompositionStringA and ImmGetCandidateListA fail with a value"},
+      {"fail GetFocus 3\n",
+       "t.scn:1: only ImmGetCompositionStringA, ImmGetCandidateListA and SetWindowsHookExA take a value"},
       {"async shift\n", "t.scn:1: missing values"},
       {"keystate kana\n", "t.scn:1: missing value"},
       {"clock 0x0x10\n", "t.scn:1: bad number '0x0x10'"},
@@ -56,16 +57,17 @@ TEST(ScenarioParse, ScenariosSplitAtTheirTitles) {
   EXPECT_EQ(r.scenarios[0].title, "one");
   EXPECT_EQ(r.scenarios[0].line, 2);
   ASSERT_EQ(r.scenarios[0].commands.size(), 2u);
-  EXPECT_EQ(r.scenarios[0].commands[1].block, std::vector<std::string>{"[TAVIK]"});
+  EXPECT_EQ(std::get<cmd::Settings>(r.scenarios[0].commands[1].command).lines, std::vector<std::string>{"[TAVIK]"});
   EXPECT_EQ(r.scenarios[1].title, "two \"quoted\"");
-  EXPECT_EQ(r.scenarios[1].commands[0].block, std::vector<std::string>{"GetFocus"});
-  EXPECT_EQ(r.scenarios[1].commands[1].text, "keybd_event(0x1B");
+  EXPECT_EQ(std::get<cmd::ExpectCalls>(r.scenarios[1].commands[0].command).patterns,
+            std::vector<std::string>{"GetFocus"});
+  EXPECT_EQ(std::get<cmd::ExpectCall>(r.scenarios[1].commands[1].command).pattern, "keybd_event(0x1B");
 }
 
 TEST(ScenarioParse, StringsCarryAnyByte) {
   ParseResult r = ParseScenarios("t.scn", "ime composition \"\\x83\\x4A\\\\\\\"\"\n");
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.scenarios[0].commands[0].bytes, std::string("\x83\x4A\\\"", 4));
+  EXPECT_EQ(std::get<cmd::ImeComposition>(r.scenarios[0].commands[0].command).bytes, std::string("\x83\x4A\\\"", 4));
 }
 
 TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
@@ -77,10 +79,11 @@ TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
   EXPECT_FALSE(run.passed);
   std::string report;
   for (const std::string& l : run.report) report += l + "\n";
-  EXPECT_NE(report.find("FAIL 4: expect delivered down:at up:at  (got down:0x1B/0x164 up:0x1B/0x164)"),
+  EXPECT_NE(report.find("FAIL 4: expect delivered down:at up:at  "
+                        "(expected down:0xC0/0x1A up:0xC0/0x1A, got down:0x1B/0x164 up:0x1B/0x164)"),
             std::string::npos)
       << report;
-  EXPECT_NE(report.find("FAIL 5: expect word cancelEscDown 1  (got 0)"), std::string::npos) << report;
+  EXPECT_NE(report.find("FAIL 5: expect word cancelEscDown 1  (expected 1, got 0)"), std::string::npos) << report;
   EXPECT_NE(report.find("ok   6: expect call GetFocus"), std::string::npos) << report;
 }
 
