@@ -43,6 +43,15 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"settings\n[TAVIK]\n", "t.scn:1: block has no closing 'end'"},
       {"hookstart now\n", "t.scn:1: unexpected 'now'"},
       {"# only a comment\n", "t.scn:1: no scenario in file"},
+      {"expect count\n", "t.scn:1: missing count"},
+      {"expect count 2\n", "t.scn:1: missing call pattern"},
+      {"expect count 2 # keybd_event\n", "t.scn:1: missing call pattern"},
+      {"expect count -1 GetFocus\n", "t.scn:1: bad count '-1'"},
+      {"next-hook-result\n", "t.scn:1: missing result"},
+      {"next-hook-result 1 2\n", "t.scn:1: unexpected '2'"},
+      {"fail SetWindowsHookExA three\n", "t.scn:1: bad number 'three'"},
+      {"setting TORIKESHI KEY\n", "t.scn:1: expected setting KEY=VALUE"},
+      {"setting =1\n", "t.scn:1: expected setting KEY=VALUE"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
 }
@@ -62,6 +71,57 @@ TEST(ScenarioParse, ScenariosSplitAtTheirTitles) {
   EXPECT_EQ(std::get<cmd::ExpectCalls>(r.scenarios[1].commands[0].command).patterns,
             std::vector<std::string>{"GetFocus"});
   EXPECT_EQ(std::get<cmd::ExpectCall>(r.scenarios[1].commands[1].command).pattern, "keybd_event(0x1B");
+}
+
+// The value is what the settings file gets: nothing of it is a token, a
+// string or a comment.
+TEST(ScenarioParse, SettingLinesAreTakenAsWritten) {
+  struct Case {
+    const char* line;
+    const char* key;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"setting TORIKESHI KEY=1", "TORIKESHI KEY", "1"},
+      {"  setting\t IME ON = 1  \r", "IME ON", " 1  "},
+      {"setting VELTO=\"1\"", "VELTO", "\"1\""},
+      {"setting VELTO=\"1", "VELTO", "\"1"},
+      {"setting VELTO=1 # not a comment", "VELTO", "1 # not a comment"},
+      {"setting VELTO=a=b\\x41", "VELTO", "a=b\\x41"},
+      {"setting VELTO=", "VELTO", ""},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = ParseScenarios("t.scn", std::string(c.line) + "\n");
+    ASSERT_EQ(r.error, "") << c.line;
+    const auto& setting = std::get<cmd::Setting>(r.scenarios[0].commands[0].command);
+    EXPECT_EQ(setting.key, c.key) << c.line;
+    EXPECT_EQ(setting.value, c.value) << c.line;
+  }
+  // Only the word itself starts a setting line.
+  EXPECT_EQ(ErrorOf("settingx A=1\n"), "t.scn:1: unknown word 'settingx'");
+  EXPECT_TRUE(std::holds_alternative<cmd::Settings>(ParseScenarios("t.scn", "settings\nend\n").scenarios[0].commands[0].command));
+}
+
+TEST(ScenarioParse, TheHooksOwnKeystrokesHaveNames) {
+  auto esc = LookUpKey("cancel-esc");
+  auto bs = LookUpKey("romaji-bs");
+  ASSERT_TRUE(esc && bs);
+  EXPECT_EQ(esc->vk, 0x1Bu);
+  EXPECT_EQ(esc->scanKey, 0x164u);
+  EXPECT_EQ(bs->vk, 0x08u);
+  EXPECT_EQ(bs->scanKey, 0x0Eu);
+}
+
+TEST(ScenarioRun, SettingValuesReachTheSettingsFileAsWritten) {
+  auto flag = [](const std::string& setting) {
+    ParseResult r = ParseScenarios("t.scn", setting + "\nhookstart\nexpect word \"TORIKESHI KEY\" 1\n");
+    EXPECT_EQ(r.error, "") << setting;
+    return RunScenario(r.scenarios[0]).passed;
+  };
+  EXPECT_TRUE(flag("setting TORIKESHI KEY=\"1\""));  // one pair of quotes goes, as with Windows
+  EXPECT_TRUE(flag("setting TORIKESHI KEY=1   "));
+  EXPECT_FALSE(flag("setting TORIKESHI KEY=\"1"));
+  EXPECT_FALSE(flag("setting TORIKESHI KEY=0 # 1"));
 }
 
 TEST(ScenarioParse, StringsCarryAnyByte) {
