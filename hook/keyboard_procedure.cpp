@@ -1,35 +1,42 @@
+#include "hook/keys.h"
 #include "hook/stages.h"
 
 namespace tavik {
 
 namespace {
 
-constexpr uint32_t kCancelKey = 0x1A;
-constexpr uint32_t kEijiKey = 0x63;
-constexpr uint32_t kEisuKey = 0x3A;
-
 // The key-specific stages. At most one of them claims a keystroke; one that
 // it passes on goes straight to the commit stage.
 Outcome KeyStages(HookCall& k) {
-  if (k.block.On(kTorikeshiKey) && k.scanKey == kCancelKey) return CancelKeyStage(k);
+  if (k.On(kTorikeshiKey) && k.scanKey == kCancelKeyScan) return CancelKeyStage(k);
 
+  // The application only peeks at an HC_NOREMOVE keystroke; keys that open,
+  // close or switch act once, when it is removed.
   if (k.code != w32::HC_NOREMOVE) {
-    // The eiji key has no duties of its own yet.
-    if (k.scanKey == kEijiKey) return Outcome::kPassOn;
-    if (k.scanKey == kEisuKey) {
-      // Shift+eisu arrives as CapsLock itself, which is Windows' to handle.
-      return k.vk == w32::VK_CAPITAL ? Outcome::kPassUnchanged : Outcome::kPassOn;
-    }
+    if (k.scanKey == kEijiKeyScan) return EijiKeyStage(k);
+    if (k.scanKey == kEisuKeyScan) return EisuKeyStage(k);
   }
 
-  // The romaji backspace, its Backspace release rule and the IME on/off keys
-  // take their turn here.
-  return Outcome::kPassOn;
+  if (k.On(kRomajiBackspace) && (k.scanKey == kRomajiBackspaceScan || k.scanKey == kLeftShiftScan)) {
+    return RomajiBackspaceStage(k);
+  }
+
+  if (k.code == w32::HC_NOREMOVE) return Outcome::kPassOn;
+  // The romaji backspace's Backspace coming up; the IME on/off keys have no
+  // business with it.
+  if (k.On(kRomajiBackspace) && k.words().backspaceSubstituted == 1 && k.scanKey == kBackspaceScan) {
+    BackspaceReleaseRule(k);
+    return Outcome::kPassOn;
+  }
+  return ImeOnOffKeysStage(k);
 }
 
 // The commit stage and direct commit input (both only with OASYS KAKUTEI on),
 // then the browser stage for keystrokes that are being removed.
-Outcome LaterStages(HookCall&) { return Outcome::kPassOn; }
+Outcome LaterStages(HookCall& k) {
+  if (k.code != w32::HC_NOREMOVE) return BrowserStage(k);
+  return Outcome::kPassOn;
+}
 
 }  // namespace
 

@@ -8,6 +8,46 @@ namespace tavik {
 // The "@" key (scan key 0x1A) as the cancel key: Esc while kana is entered.
 Outcome CancelKeyStage(HookCall& k);
 
+// The eiji key (scan key 0x63): romaji switch, CapsLock, closing.
+Outcome EijiKeyStage(HookCall& k);
+
+// The eisu key (scan key 0x3A): katakana key, CapsLock off, closing.
+Outcome EisuKeyStage(HookCall& k);
+
+// Left Shift (scan key 0x2A) and the comma key (scan key 0x33) in romaji
+// kana input: the chord types Backspace.
+Outcome RomajiBackspaceStage(HookCall& k);
+// A Backspace key-up (scan key 0x0E) ends the romaji backspace's
+// substitution; the keystroke itself goes on unchanged.
+void BackspaceReleaseRule(HookCall& k);
+
+// The hankaku/zenkaku, muhenkan and hiragana keys open and close the IME.
+Outcome ImeOnOffKeysStage(HookCall& k);
+
+// Esc in the Internet Explorer browser.
+Outcome BrowserStage(HookCall& k);
+
+// --- Closing an IME from a key ----------------------------------------------
+
+// What an IME about to be closed is composing, and whether it may close.
+enum class PendingComposition {
+  kNone,         // nothing composed: close
+  kOakFinished,  // an OAK-family IME's finished composition: complete, then close
+  kFinished,     // any other IME's finished composition: complete, then close
+  kUnfinished,   // still being converted: leave the IME open
+  kKeptOpen,     // an OAK-family IME in the OASYS host, which asks to keep it open
+};
+// Reads the composition's attributes (and the IME's family and the host
+// only as far as they matter). `asTypedIsFinished`: an unconverted
+// composition of another IME counts as finished (held-back katakana).
+PendingComposition ExaminePendingComposition(HookCall& k, InputContext& context, bool asTypedIsFinished);
+
+// The eiji and eisu keys' shared steps: closing an IME open in a half-width
+// mode (swallow, or pass on to the next step), and keeping the key from a
+// closed IME that would act on it wrongly (swallow or pass on).
+Outcome HalfWidthClose(HookCall& k);
+Outcome ClosedImeSwallow(HookCall& k);
+
 // The keyboard hook procedure: runs the stages for one keystroke and returns
 // what Windows is to get (nonzero discards the keystroke).
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,

@@ -4,6 +4,7 @@
 // The portable headers come first: their constants carry the Win32 names,
 // which <windows.h> defines as macros.
 #include "hook/platform.h"
+#include "hook/bare_file_name.h"
 // clang-format off
 #include <windows.h>
 #include <imm.h>
@@ -63,7 +64,7 @@ class Win32Platform final : public InputPlatform {
     return ::ImmGetCandidateListA(As<HIMC>(hIMC), deIndex, reinterpret_cast<CANDIDATELIST*>(lpCandList), dwBufLen);
   }
   uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override {
-    return ::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen);
+    return BareFileName(::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen), lpszFileName, uBufLen);
   }
   int32_t ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) override {
     return ::ImmConfigureIMEA(As<HKL>(hKL), As<HWND>(hWnd), dwMode, lpData);
