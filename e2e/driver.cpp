@@ -13,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/settings.h"
@@ -22,6 +23,8 @@
 #include "sim/scenario_desktop.h"
 // After the portable headers: <windows.h> defines some of their names as macros.
 #include "e2e/e2e_shared.h"
+#include "e2e/hosts.h"
+#include "e2e/ime_layouts.h"
 // clang-format off
 #include <windows.h>
 #include <imm.h>
@@ -39,6 +42,7 @@ using namespace tavik::e2e;
 namespace cmd = tavik::sim::cmd;
 
 constexpr KeyId kSentinel{0x87, 0x76};  // F24: no stage has any use for it
+constexpr KeyId kProbe{kProbeVk, kProbeScan};
 constexpr DWORD kTimeoutMs = 5000;
 
 std::string WindowsPath(std::string p) {
@@ -60,11 +64,10 @@ std::string Bytes(const uint8_t* p, size_t n) {
   return out;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return in ? text.str() : std::string();
+std::string Trimmed(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  size_t e = s.find_last_not_of(" \t\r");
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
 // What the test IME was told since `from`, in the words scenarios use.
@@ -95,29 +98,8 @@ class Desktop {
     std::memset(shared_, 0, sizeof(Shared));
 
     if (!LoadHookLibrary(why)) return false;
-    std::string layout;
-    if (!InstallIme(imePath, layout, why)) return false;
-
-    // The target runs in another directory than ours, so it could not read
-    // the settings file even if it tried: what it does comes from the block
-    // the library shares.
-    char windowsDir[MAX_PATH];
-    GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    std::string commandLine = "\"" + targetPath + "\" " + layout;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    if (!CreateProcessA(targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, windowsDir, &si,
-                        &target_)) {
-      return Fail(why, "cannot start " + targetPath);
-    }
-    for (DWORD waited = 0; !shared_->targetReady; waited += 20) {
-      if (waited > 20000 || WaitForSingleObject(target_.hProcess, 20) == WAIT_OBJECT_0) {
-        return Fail(why, "the target program did not come up (is there an X display?)");
-      }
-    }
-    window_ = reinterpret_cast<HWND>(static_cast<uintptr_t>(shared_->targetWindow));
-    if (!shared_->imeActive) return Fail(why, "the test IME is not active in the target program");
-    return CheckIme(why);
+    if (!targets_.Start(imePath, targetPath, *shared_, why)) return false;
+    return CheckIme(why) && CheckLayouts(why) && CheckImeFromHook(why);
   }
 
   void Stop() {
@@ -125,30 +107,25 @@ class Desktop {
       if (started_) HookEndNow();
       FreeLibrary(hookLibrary_);
     }
-    if (target_.hProcess != nullptr) {
-      PostMessageA(window_, WM_CLOSE, 0, 0);
-      if (WaitForSingleObject(target_.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(target_.hProcess, 1);
-      CloseHandle(target_.hProcess);
-      CloseHandle(target_.hThread);
-    }
+    targets_.Stop();
     if (shared_ != nullptr) UnmapViewOfFile(shared_);
     if (mapping_ != nullptr) CloseHandle(mapping_);
   }
 
   Shared& shared() { return *shared_; }
   bool started() const { return started_; }
+  // The program the keystrokes and IME arrangements go to, and its layout.
+  Targets& targets() { return targets_; }
 
   LRESULT Tell(TargetCommand command, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(window_, command, wParam, lParam, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
-    return static_cast<LRESULT>(result);
+    return TellTarget(targets_.window(), command, wParam, lParam);
   }
 
   // The target's state once it has handled every message posted to it so
   // far (the IME posts its composition messages).
   void Snapshot() {
     uint32_t seq = ++syncSeq_;
-    PostMessageA(window_, kCmdSync, seq, 0);
+    PostMessageA(targets_.window(), kCmdSync, seq, 0);
     for (DWORD start = GetTickCount(); shared_->syncSeq != seq && GetTickCount() - start < kTimeoutMs;) Sleep(1);
     Tell(kCmdSnapshot);
   }
@@ -257,6 +234,57 @@ class Desktop {
     return true;
   }
 
+  bool CheckLayouts(std::string& why) {
+    if (!targets_.CheckLayouts(why)) return false;
+    std::printf("ok   the target switches to the layout of each IME file name (ImmGetIMEFileNameA: \"%s\")\n\n",
+                shared_->snapImeFile);
+    return true;
+  }
+
+  // The stages change the IME's open status and mode, and open its
+  // configuration, from inside the keyboard hook in the target's thread:
+  // the target's own hook does the same, on the default layout and on
+  // another, and the target must read back what it set.
+  bool CheckImeFromHook(std::string& why) {
+    Shared& s = *shared_;
+    struct Probe {
+      uint32_t open, conversion, sentence, configure;
+    };
+    const Probe probes[] = {{1, 0x9, 0x8, 1}, {0, 0x19, 0, 0}};
+    for (const char* imeFile : {kImeFileNames[0], kImeFileNames[1]}) {
+      if (!targets_.UseImeFile(imeFile, why)) return false;
+      for (const Probe& p : probes) {
+        Tell(kCmdSetOpen, p.open ? 0 : 1);
+        Tell(kCmdSetMode, 0, 0);
+        uint32_t told = s.imeCallCount;
+        s.probeOpen = p.open;
+        s.probeConversion = p.conversion;
+        s.probeSentence = p.sentence;
+        s.probeConfigure = p.configure;
+        s.probeArmed = 1;
+        if (!Type({{kProbe, false}, {kProbe, true}}, why)) return false;
+        Snapshot();
+        if (s.probeArmed) return Fail(why, std::string("the target's keyboard hook did not run under ") + imeFile);
+        if (s.snapOpen != p.open || s.snapConversion != p.conversion || s.snapSentence != p.sentence) {
+          char got[96];
+          std::snprintf(got, sizeof got, "open %u mode 0x%X sentence 0x%X", s.snapOpen, s.snapConversion,
+                        s.snapSentence);
+          return Fail(why,
+                      std::string("under ") + imeFile + " the IME state set from a keyboard hook reads back as " + got);
+        }
+        std::vector<std::string> want;
+        if (p.configure) want.push_back("configure");
+        if (ImeTold(s, told) != want) {
+          return Fail(why, std::string("under ") + imeFile +
+                               " ImmConfigureIMEA from a keyboard hook did not reach the test IME once");
+        }
+      }
+    }
+    if (!targets_.UseDefaults(why)) return false;
+    std::printf("ok   open status, mode and configuration set from a keyboard hook in the target reach the IME\n\n");
+    return true;
+  }
+
   static bool Fail(std::string& why, const std::string& what) {
     why = what;
     return false;
@@ -300,48 +328,10 @@ class Desktop {
     return true;
   }
 
-  // Copies the IME into the system directory and installs it once; the
-  // layout it got is looked up in the registry on later runs.
-  bool InstallIme(const std::string& imePath, std::string& layout, std::string& why) {
-    char systemDir[MAX_PATH];
-    GetSystemDirectoryA(systemDir, sizeof systemDir);
-    std::string installed = std::string(systemDir) + "\\testime.ime";
-    // A copy that is in use (a target of an earlier run still going) may
-    // stay only if it is this very build.
-    if (!CopyFileA(imePath.c_str(), installed.c_str(), FALSE) && ReadAll(imePath) != ReadAll(installed)) {
-      return Fail(why, "cannot copy " + imePath + " to " + installed);
-    }
-    HKEY layouts;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Keyboard Layouts", 0, KEY_READ,
-                      &layouts) == ERROR_SUCCESS) {
-      char name[64];
-      for (DWORD i = 0; layout.empty(); ++i) {
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(layouts, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        char file[MAX_PATH] = {};
-        DWORD fileSize = sizeof file - 1;
-        if (RegGetValueA(layouts, name, "Ime File", RRF_RT_REG_SZ, nullptr, file, &fileSize) == ERROR_SUCCESS &&
-            _stricmp(file, "testime.ime") == 0) {
-          layout = name;
-        }
-      }
-      RegCloseKey(layouts);
-    }
-    if (layout.empty()) {
-      HKL hkl = ImmInstallIMEA(installed.c_str(), "tavik test IME");
-      if (hkl == nullptr) return Fail(why, "ImmInstallIMEA failed for " + installed);
-      char name[16];
-      std::snprintf(name, sizeof name, "%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hkl)));
-      layout = name;
-    }
-    return true;
-  }
-
   std::string dllPath_;
   HANDLE mapping_ = nullptr;
   Shared* shared_ = nullptr;
-  PROCESS_INFORMATION target_ = {};
-  HWND window_ = nullptr;
+  Targets targets_;
   HMODULE hookLibrary_ = nullptr;
   tavik::HookSharedBlock* block_ = nullptr;
   int (*hookStart_)() = nullptr;
@@ -371,8 +361,12 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
             [](const cmd::Fail&) -> const char* { return "makes platform calls fail"; },
             [](const cmd::Restore&) -> const char* { return "makes platform calls fail"; },
             [](const cmd::NextHookResult&) -> const char* { return "sets what the rest of the hook chain answers"; },
-            [](const cmd::ImeFile&) -> const char* { return "names the IME file"; },
-            [](const cmd::Host&) -> const char* { return "names the host program"; },
+            [](const cmd::ImeFile& f) -> const char* {
+              return ImeFileOnlyInSimulator(f.name.has_value(), f.name.value_or(""));
+            },
+            [](const cmd::Host& h) -> const char* {
+              return HostOnlyInSimulator(h.path.has_value(), h.path.value_or(""));
+            },
             [](const cmd::PressedSince&) -> const char* { return "scripts GetAsyncKeyState"; },
             [](const cmd::Async&) -> const char* { return "scripts GetAsyncKeyState"; },
             [](const cmd::KeyState&) -> const char* { return "sets GetKeyState directly"; },
@@ -420,6 +414,8 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     s.keyCount = 0;
     s.imeCallCount = 0;
     DeleteFileA(tavik::kSettingsFile);
+    std::string why;
+    if (!desktop_.targets().UseDefaults(why)) throw DesktopFailure(why, false);
     desktop_.Tell(kCmdForeground);
     desktop_.Tell(kCmdFocus, 1);
     s.stagedLength = 0;
@@ -452,7 +448,14 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   void Arrange(const cmd::NoSettings&) override { DeleteFileA(tavik::kSettingsFile); }
   void Arrange(const cmd::Window&) override {}  // editor and plain exist from the start
   void Arrange(const cmd::Focus& c) override {
-    desktop_.Tell(kCmdFocus, c.name.empty() ? 0 : c.name == "editor" ? 1 : 2);
+    focus_ = c.name.empty() ? 0 : c.name == "editor" ? 1 : 2;
+    desktop_.Tell(kCmdFocus, focus_);
+  }
+  void Arrange(const cmd::ImeFile& c) override {
+    SwitchKeepingArrangements([&](std::string& why) { return desktop_.targets().UseImeFile(*c.name, why); });
+  }
+  void Arrange(const cmd::Host& c) override {
+    SwitchKeepingArrangements([&](std::string& why) { return desktop_.targets().UseHost(*c.path, why); });
   }
   void Arrange(const cmd::ImeOpen& c) override { desktop_.Tell(kCmdSetOpen, c.open ? 1 : 0); }
   void Arrange(const cmd::ImeMode& c) override {
@@ -494,8 +497,6 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   }
   void Arrange(const cmd::Set& c) override { tavik::sim::WriteBlockWord(desktop_.block(), c.word, c.value); }
   // What CannotDo turns away never comes here.
-  void Arrange(const cmd::ImeFile&) override { Unreachable(); }
-  void Arrange(const cmd::Host&) override { Unreachable(); }
   void Arrange(const cmd::PressedSince&) override { Unreachable(); }
   void Arrange(const cmd::Async&) override { Unreachable(); }
   void Arrange(const cmd::KeyState&) override { Unreachable(); }
@@ -517,13 +518,23 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     std::vector<std::pair<KeyId, bool>> strokes;
     for (const cmd::Key& k : keys) strokes.push_back({k.event.key, k.event.up});
     TypeOrBreak(strokes);
+    std::string problems;
+    Shared& s = desktop_.shared();
+    for (uint32_t i = stepStart_; i < s.keyCount; ++i) {
+      if (s.keys[i].process != desktop_.targets().processId()) {
+        problems = "a keystroke went to another program than the scenario's (process " +
+                   std::to_string(s.keys[i].process) + ")";
+        break;
+      }
+    }
     if (desktop_.started()) {
       // The keyboard hook runs in the process that takes the keystroke.
       desktop_.Snapshot();
-      if (!desktop_.shared().snapHookLoaded) {
-        throw DesktopFailure("tavikhook.dll is not loaded in the target process", true);
+      if (!s.snapHookLoaded) {
+        problems += (problems.empty() ? "" : "; ") + std::string("tavikhook.dll is not loaded in the target process");
       }
     }
+    if (!problems.empty()) throw DesktopFailure(problems, true);
     return 0;
   }
   intptr_t CallHook(const cmd::Hook&) override { return Unreachable(); }
@@ -560,9 +571,34 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     return desktop_.shared().snapCapsLock != 0;
   }
 
+  void Reading(const tavik::sim::ScenarioLine& line) override { line_ = &line; }
+  std::vector<std::string> TakeTrace() override { return std::exchange(trace_, {}); }
+
  private:
   [[noreturn]] static intptr_t Unreachable() {
     throw DesktopFailure("the real desktop cannot do this", false);
+  }
+
+  // `host` and `ime-file` change the program or the IME under the
+  // scenario's arrangements, which the simulated desktop keeps as they
+  // were: they are carried over to the other program, and set again after
+  // the switch of IME.
+  template <typename Switch>
+  void SwitchKeepingArrangements(Switch doSwitch) {
+    Shared& s = desktop_.shared();
+    desktop_.Snapshot();
+    uint32_t open = s.snapOpen;
+    uint32_t conversion = s.snapConversion;
+    uint32_t sentence = s.snapSentence;
+    std::string where = std::to_string(line_->line) + ": " + Trimmed(line_->source);
+    std::string why;
+    if (!doSwitch(why)) throw DesktopFailure(where + ": " + why, false);
+    trace_.push_back("> " + where + "  (" + desktop_.targets().Describe() + ")");
+    desktop_.Tell(kCmdForeground);
+    desktop_.Tell(kCmdFocus, focus_);
+    desktop_.Tell(kCmdSetOpen, open);
+    desktop_.Tell(kCmdSetMode, conversion, sentence);
+    Stage();
   }
 
   void TypeOrBreak(const std::vector<std::pair<KeyId, bool>>& keys) {
@@ -585,6 +621,9 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   std::string attributes_;
   int32_t candidates_ = -1;
   std::vector<KeyId> held_;
+  WPARAM focus_ = 1;  // as kCmdFocus takes it
+  const tavik::sim::ScenarioLine* line_ = nullptr;
+  std::vector<std::string> trace_;  // lines of our own for the report
   uint32_t stepStart_ = 0;
   uint32_t stepTold_ = 0;
 };

@@ -23,6 +23,7 @@ enum TargetCommand : unsigned {
   kCmdForeground,            // bring the target to the foreground
   kCmdNotify,                // ImmNotifyIME(NI_COMPOSITIONSTR, wParam, 0), for the driver's own check of the IME
   kCmdConfigure,             // ImmConfigureIMEA(IME_CONFIG_GENERAL), likewise
+  kCmdLayout,                // wParam: a keyboard layout id such as 0xE0020411, made the target thread's layout
   kCmdSync,                  // posted: the target writes wParam to syncSeq once it gets here
 };
 
@@ -31,7 +32,14 @@ struct Keystroke {
   uint32_t scanKey;  // scan code plus 0x100 when extended
   uint32_t up;
   uint32_t message;
+  uint32_t process;  // the target program (original or host copy) that took it
 };
+
+// The key the target's own keyboard hook answers, with what the block's
+// probe fields ask for, as the hook library's stages will: from inside a
+// hook procedure in the target's thread.
+inline constexpr uint32_t kProbeVk = 0x86;  // F23: no stage has any use for it
+inline constexpr uint32_t kProbeScan = 0x6E;
 
 enum ImeCallKind : uint32_t { kNotifyIme = 1, kImeConfigure = 2, kImeSelect = 3 };
 
@@ -78,6 +86,17 @@ struct Shared {
   uint8_t snapEditText[512];  // the edit control's text
   uint32_t snapCapsLock;
   uint32_t snapHookLoaded;
+  uint64_t snapLayout;     // GetKeyboardLayout(0)
+  char snapImeFile[260];   // ImmGetIMEFileNameA of the thread's keyboard layout ("" when it fails)
+  char snapHostFile[260];  // GetModuleFileNameA(NULL) of the target program
+
+  // Set by the driver; the target's hook carries them out at the next F23
+  // key-down and clears probeArmed.
+  volatile uint32_t probeArmed;
+  uint32_t probeOpen;
+  uint32_t probeConversion;
+  uint32_t probeSentence;
+  uint32_t probeConfigure;  // also ImmConfigureIMEA(IME_CONFIG_GENERAL)
 };
 
 }  // namespace tavik::e2e

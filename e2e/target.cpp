@@ -1,6 +1,8 @@
 // e2e-target.exe: the application the end-to-end tests type into. A window
 // with an edit control and the test IME, which records every keystroke
 // message it receives and does what the driver asks of its input context.
+// The driver also runs copies of it under other file names, for the hook
+// library's tests of the host program's name.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +49,44 @@ void Snapshot() {
   shared->snapCapsLock = (GetKeyState(VK_CAPITAL) & 1) != 0;
   shared->snapHookLoaded = GetModuleHandleA("tavikhook.dll") != nullptr;
   shared->hookLoadedInTarget = shared->snapHookLoaded;
+  shared->snapLayout = reinterpret_cast<uintptr_t>(GetKeyboardLayout(0));
+  if (ImmGetIMEFileNameA(GetKeyboardLayout(0), shared->snapImeFile, sizeof shared->snapImeFile) == 0) {
+    shared->snapImeFile[0] = '\0';
+  }
+  shared->snapImeFile[sizeof shared->snapImeFile - 1] = '\0';
+  if (GetModuleFileNameA(nullptr, shared->snapHostFile, sizeof shared->snapHostFile) == 0) {
+    shared->snapHostFile[0] = '\0';
+  }
+  shared->snapHostFile[sizeof shared->snapHostFile - 1] = '\0';
+}
+
+// Loads the layout and makes it this thread's, as a user switching IMEs
+// does; the hook library asks GetKeyboardLayout(0) from this thread. Wine
+// loads a layout other than the locale's only with KLF_ACTIVATE (without
+// it, it hands back the locale's default), so the loading activates it
+// already there.
+bool SwitchLayout(uint32_t id) {
+  char name[KL_NAMELENGTH];
+  std::snprintf(name, sizeof name, "%08X", id);
+  HKL layout = LoadKeyboardLayoutA(name, KLF_ACTIVATE);
+  if (layout == nullptr) return false;
+  ActivateKeyboardLayout(layout, 0);
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetKeyboardLayout(0))) == id;
+}
+
+// What the hook library's stages do to the IME, done the same way: from a
+// keyboard hook procedure in this thread, on the focused window's context.
+LRESULT CALLBACK ProbeHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && wParam == kProbeVk && (lParam & 0x80000000) == 0 && shared->probeArmed) {
+    HWND focus = GetFocus();
+    HIMC himc = ImmGetContext(focus);
+    ImmSetOpenStatus(himc, shared->probeOpen != 0);
+    ImmSetConversionStatus(himc, shared->probeConversion, shared->probeSentence);
+    if (shared->probeConfigure) ImmConfigureIMEA(GetKeyboardLayout(0), focus, IME_CONFIG_GENERAL, nullptr);
+    ImmReleaseContext(focus, himc);
+    shared->probeArmed = 0;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -81,6 +121,10 @@ LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kCmdConfigure:
       result = ImmConfigureIMEA(GetKeyboardLayout(0), editor, IME_CONFIG_GENERAL, nullptr);
       break;
+    case kCmdLayout:
+      result = SwitchLayout(static_cast<uint32_t>(wParam));
+      Snapshot();
+      break;
     default:
       result = 0;
   }
@@ -104,7 +148,8 @@ void Record(const MSG& m) {
   uint32_t n = shared->keyCount;
   if (n >= std::size(shared->keys)) return;
   auto l = static_cast<uint32_t>(m.lParam);
-  shared->keys[n] = Keystroke{static_cast<uint32_t>(m.wParam), (l >> 16) & 0x1FF, (l >> 31) & 1, m.message};
+  shared->keys[n] = Keystroke{static_cast<uint32_t>(m.wParam), (l >> 16) & 0x1FF, (l >> 31) & 1, m.message,
+                              static_cast<uint32_t>(GetCurrentProcessId())};
   shared->keyCount = n + 1;
 }
 
@@ -136,6 +181,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   plain = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50, 360, 24, mainWindow, nullptr,
                           instance, nullptr);
   ImmAssociateContext(plain, nullptr);
+  SetWindowsHookExW(WH_KEYBOARD, ProbeHook, nullptr, GetCurrentThreadId());
   SetForegroundWindow(mainWindow);
   SetFocus(editor);
 

@@ -42,6 +42,10 @@ class ScenarioDesktop {
   // not run there; an expectation it cannot observe is reported unchecked.
   virtual const char* CannotDo(const Command& c) const = 0;
 
+  // The command about to be carried out, for a desktop that reports on it
+  // in lines of its own.
+  virtual void Reading(const ScenarioLine&) {}
+
   // Before the scenario's first command, once it is known to run here.
   virtual void Begin() {}
   // After its last command (or after the desktop broke): problems found

@@ -97,15 +97,10 @@ class Interpreter {
         return Verdict::kSkipped;
       }
     }
-    desktop_.Begin();
+    bool goOn = Attempt([this] { desktop_.Begin(); });
     for (const ScenarioLine& l : scenario_.commands) {
-      try {
-        Execute(l);
-      } catch (const DesktopFailure& e) {
-        Flush();
-        Fail(e.what());
-        if (!e.canGoOn) break;
-      }
+      if (!goOn) break;
+      goOn = Attempt([&] { Execute(l); });
     }
     Flush();
     for (const std::string& problem : desktop_.End()) Fail(problem);
@@ -115,6 +110,19 @@ class Interpreter {
   }
 
  private:
+  // Whether the scenario can go on after `f`.
+  template <typename F>
+  bool Attempt(F f) {
+    try {
+      f();
+    } catch (const DesktopFailure& e) {
+      Flush();
+      Fail(e.what());
+      return e.canGoOn;
+    }
+    return true;
+  }
+
   void Flush() {
     for (const std::string& l : desktop_.TakeTrace()) out_(l);
   }
@@ -151,6 +159,7 @@ class Interpreter {
 
   void Execute(const ScenarioLine& l) {
     line_ = &l;
+    desktop_.Reading(l);
     if (IsExpectation(l.command)) {
       Flush();
       if (const char* why = desktop_.CannotDo(l.command)) {
