@@ -14,7 +14,10 @@ namespace {
 class RecordingDesktop final : public ScenarioDesktop {
  public:
   const char* CannotDo(const Command& c) const override { return cannot ? cannot(c) : nullptr; }
-  void Begin() override { log.push_back("begin"); }
+  void Begin() override {
+    log.push_back("begin");
+    if (beginFails) throw DesktopFailure("the target program is gone", false);
+  }
   std::vector<std::string> End() override {
     log.push_back("end");
     return endProblems;
@@ -69,6 +72,7 @@ class RecordingDesktop final : public ScenarioDesktop {
 
   std::function<const char*(const Command&)> cannot;
   std::function<void()> typing;
+  bool beginFails = false;
   std::vector<std::string> endProblems;
   std::vector<std::string> log;
   intptr_t result = 0;
@@ -154,6 +158,15 @@ TEST(ScenarioInterpret, ADesktopFailureFailsTheScenarioAndStopsItOnlyWhenTheDesk
     EXPECT_EQ(clocked, goesOn);
     EXPECT_EQ(desktop.log.back(), "end") << "a desktop that broke is still cleaned up";
   }
+}
+
+TEST(ScenarioInterpret, ADesktopThatCannotBeginRunsNoCommandButIsCleanedUp) {
+  RecordingDesktop desktop;
+  desktop.beginFails = true;
+  Report run = Interpret("ime open\ntap a\n", desktop);
+  EXPECT_EQ(run.verdict, Verdict::kFailed);
+  EXPECT_TRUE(run.Has("  FAIL the target program is gone")) << Joined(run.report);
+  EXPECT_EQ(desktop.log, (std::vector<std::string>{"begin", "end"}));
 }
 
 TEST(ScenarioInterpret, FailuresShowWhatWasExpectedBesideWhatWasFound) {
