@@ -327,7 +327,7 @@ void Desktop::keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_
 
 Hhook Desktop::SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) {
   Hhook h{};
-  if (!Failing("SetWindowsHookExA")) {
+  if (!Failing("SetWindowsHookExA") && failingHookTypes_.count(idHook) == 0) {
     h = Hhook{nextHook_++};
     hooks_.push_back(Hook{h, idHook, lpfn});
   }
@@ -355,8 +355,9 @@ int32_t Desktop::UnhookWindowsHookEx(Hhook hhk) {
 
 intptr_t Desktop::CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) {
   // Like Windows, the chain position comes from the hook that is running,
-  // not from the handle passed.
-  intptr_t r = 0;
+  // not from the handle passed. Past the last hook, the rest of the chain
+  // answers as a scenario arranged.
+  intptr_t r = nextHookResult_;
   if (!runningHook_.empty()) {
     size_t current = runningHook_.back();
     int32_t type = hooks_[current].type;

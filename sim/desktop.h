@@ -75,7 +75,15 @@ class Desktop final : public InputPlatform {
   // Makes a platform call fail with its Win32 failure value (for
   // ImmGetCompositionStringA, `value` is what it returns).
   void Fail(const std::string& call, int32_t value = 0) { failing_[call] = value; }
-  void Restore(const std::string& call) { failing_.erase(call); }
+  void Restore(const std::string& call) {
+    failing_.erase(call);
+    if (call == "SetWindowsHookExA") failingHookTypes_.clear();
+  }
+  // Makes SetWindowsHookExA fail for one hook type only.
+  void FailHookType(int32_t idHook) { failingHookTypes_.insert(idHook); }
+  // What CallNextHookEx returns where there is no further hook in the chain:
+  // the rest of the chain (other programs' hooks, the system) answering.
+  void SetNextHookResult(intptr_t result) { nextHookResult_ = result; }
   static bool CanFail(const std::string& call);
 
   void SetHookRunner(HookRunner runner) { runner_ = std::move(runner); }
@@ -180,6 +188,8 @@ class Desktop final : public InputPlatform {
   uint16_t keyState_[256] = {};
   std::map<uint32_t, std::deque<uint16_t>> asyncScript_;
   std::map<std::string, int32_t> failing_;
+  std::set<int32_t> failingHookTypes_;
+  intptr_t nextHookResult_ = 0;
 
   std::vector<Hook> hooks_;  // in the order installed
   uintptr_t nextHook_ = 1;

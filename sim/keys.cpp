@@ -37,6 +37,10 @@ constexpr NamedKey kKeys[] = {
     {"4", {0x34, 0x05}},          {"5", {0x35, 0x06}},         {"6", {0x36, 0x07}},
     {"7", {0x37, 0x08}},          {"8", {0x38, 0x09}},         {"9", {0x39, 0x0A}},
     {"0", {0x30, 0x0B}},
+    // What the hook sends: the cancel key's substitute Esc (scan code 0x64,
+    // extended, so that it can be told from a real Esc) and the romaji
+    // backspace's Backspace.
+    {"cancel-esc", {0x1B, 0x164}}, {"romaji-bs", {0x08, 0x0E}},
 };
 
 std::optional<uint32_t> HexNumber(const std::string& s, uint32_t max) {

@@ -164,38 +164,50 @@ std::string Rest(const std::string& line, int words) {
 }
 
 // Keystroke options: code=N and, for key-downs, repeat.
-void KeyOptions(const std::vector<Token>& t, size_t from, Command& c, bool allowRepeat) {
+void KeyOptions(const std::vector<Token>& t, size_t from, int32_t& code, bool* repeat) {
   for (size_t i = from; i < t.size(); ++i) {
     const std::string& o = t[i].text;
     if (o.rfind("code=", 0) == 0) {
-      c.code = static_cast<int32_t>(Number(o.substr(5)));
-    } else if (allowRepeat && o == "repeat") {
-      c.flag2 = true;
+      code = static_cast<int32_t>(Number(o.substr(5)));
+    } else if (repeat != nullptr && o == "repeat") {
+      *repeat = true;
     } else {
       throw Malformed("unknown keystroke option '" + o + "'");
     }
   }
 }
 
+std::string CallPattern(const std::string& line, int words) {
+  std::string pattern = Rest(line, words);
+  if (pattern.empty()) throw Malformed("missing call pattern");
+  return pattern;
+}
+
 Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
-  Command c{};
   const std::string& what = Arg(t, 1, "expectation");
   if (what == "swallowed" || what == "passed") {
     NoMore(t, 2);
-    c.kind = what == "swallowed" ? Command::kExpectSwallowed : Command::kExpectPassed;
-  } else if (what == "result") {
-    c.kind = Command::kExpectResult;
-    c.number = Number(Arg(t, 2, "result"));
+    if (what == "swallowed") return cmd::ExpectSwallowed{};
+    return cmd::ExpectPassed{};
+  }
+  if (what == "result") {
+    cmd::ExpectResult c{Number(Arg(t, 2, "result"))};
     NoMore(t, 3);
-  } else if (what == "call" || what == "no-call") {
-    c.kind = what == "call" ? Command::kExpectCall : Command::kExpectNoCall;
-    c.text = Rest(line, 2);
-    if (c.text.empty()) throw Malformed("missing call pattern");
-  } else if (what == "calls") {
+    return c;
+  }
+  if (what == "call") return cmd::ExpectCall{CallPattern(line, 2)};
+  if (what == "no-call") return cmd::ExpectNoCall{CallPattern(line, 2)};
+  if (what == "count") {
+    int64_t n = Number(Arg(t, 2, "count"));
+    if (n < 0) throw Malformed("bad count '" + t[2].text + "'");
+    return cmd::ExpectCount{static_cast<uint32_t>(n), CallPattern(line, 3)};
+  }
+  if (what == "calls") {
     NoMore(t, 2);
-    c.kind = Command::kExpectCalls;
-  } else if (what == "delivered") {
-    c.kind = Command::kExpectDelivered;
+    return cmd::ExpectCalls{};
+  }
+  if (what == "delivered") {
+    cmd::ExpectDelivered c;
     Arg(t, 2, "keystrokes (or none)");
     if (t.size() == 3 && t[2].text == "none") return c;
     for (size_t i = 2; i < t.size(); ++i) {
@@ -205,201 +217,236 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
       if (colon == std::string::npos || (dir != "down" && dir != "up")) {
         throw Malformed("expected down:KEY or up:KEY, not '" + e + "'");
       }
-      c.events.push_back(Command::Event{dir == "up", Key(e.substr(colon + 1))});
+      c.events.push_back(KeyEvent{Key(e.substr(colon + 1)), dir == "up"});
     }
-  } else if (what == "word") {
-    c.kind = Command::kExpectWord;
-    c.name = Arg(t, 2, "word");
-    if (!IsBlockWord(c.name)) {
-      throw Malformed("unknown word '" + c.name + "'");
-    }
+    return c;
+  }
+  if (what == "word") {
+    cmd::ExpectWord c{Arg(t, 2, "word"), std::nullopt};
+    if (!IsBlockWord(c.word)) throw Malformed("unknown word '" + c.word + "'");
     const std::string& v = Arg(t, 3, "value");
-    if (v == "set") {
-      c.flag = true;
-    } else {
-      c.number = Number(v);
-    }
+    if (v != "set") c.value = Number(v);
     NoMore(t, 4);
-  } else if (what == "ime") {
-    c.kind = Command::kExpectIme;
-    c.text = Arg(t, 2, "open, closed, mode, composition, attributes or told");
-    if (c.text == "open" || c.text == "closed") {
+    return c;
+  }
+  if (what == "ime") {
+    const std::string& which = Arg(t, 2, "open, closed, mode, composition, attributes or told");
+    if (which == "open" || which == "closed") {
       NoMore(t, 3);
-    } else if (c.text == "mode") {
-      c.number = Number(Arg(t, 3, "mode"));
+      return cmd::ExpectImeOpen{which == "open"};
+    }
+    if (which == "mode") {
+      cmd::ExpectImeMode c{static_cast<uint32_t>(Number(Arg(t, 3, "mode")))};
       NoMore(t, 4);
-    } else if (c.text == "composition" || c.text == "attributes") {
-      c.bytes = ByteList(t, 3);
-    } else if (c.text == "told") {
+      return c;
+    }
+    if (which == "composition") return cmd::ExpectImeComposition{ByteList(t, 3)};
+    if (which == "attributes") return cmd::ExpectImeAttributes{ByteList(t, 3)};
+    if (which == "told") {
+      cmd::ExpectImeTold c;
       Arg(t, 3, "what the IME was told (or none)");
       for (size_t i = 3; i < t.size(); ++i) {
         const std::string& w = t[i].text;
         if (w != "complete" && w != "revert" && w != "cancel" && w != "configure" && !(w == "none" && t.size() == 4)) {
           throw Malformed("expected complete, revert, cancel, configure or none, not '" + w + "'");
         }
-        if (w != "none") c.block.push_back(w);
+        if (w != "none") c.told.push_back(w);
       }
-    } else {
-      throw Malformed("unknown ime expectation '" + c.text + "'");
+      return c;
     }
-  } else if (what == "committed") {
-    c.kind = Command::kExpectCommitted;
-    c.bytes = Arg(t, 2, "text");
+    throw Malformed("unknown ime expectation '" + which + "'");
+  }
+  if (what == "committed") {
+    cmd::ExpectCommitted c{Arg(t, 2, "text")};
     if (!t[2].quoted) throw Malformed("committed text must be a quoted string");
     NoMore(t, 3);
-  } else if (what == "toggled") {
-    c.kind = Command::kExpectToggled;
-    c.keys.push_back(Key(Arg(t, 2, "key")));
-    c.flag = OnOff(Arg(t, 3, "on or off"));
-    NoMore(t, 4);
-  } else {
-    throw Malformed("unknown expectation '" + what + "'");
+    return c;
   }
+  if (what == "toggled") {
+    cmd::ExpectToggled c{Key(Arg(t, 2, "key")), OnOff(Arg(t, 3, "on or off"))};
+    NoMore(t, 4);
+    return c;
+  }
+  throw Malformed("unknown expectation '" + what + "'");
+}
+
+// `setting KEY=VALUE` is not split into words: the value is exactly what
+// follows '=', quotes, blanks and '#' included, as it would stand in the
+// settings file itself.
+std::optional<cmd::Setting> RawSetting(const std::string& line) {
+  std::string s = line;
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  size_t at = s.find_first_not_of(" \t");
+  if (at == std::string::npos || s.compare(at, 7, "setting") != 0) return std::nullopt;
+  at += 7;
+  if (at < s.size() && s[at] != ' ' && s[at] != '\t') return std::nullopt;  // another word
+  size_t eq = s.find('=', at);
+  if (eq == std::string::npos) throw Malformed("expected setting KEY=VALUE");
+  cmd::Setting c{TrimBlanks(s.substr(at, eq - at)), s.substr(eq + 1)};
+  if (c.key.empty()) throw Malformed("expected setting KEY=VALUE");
   return c;
 }
 
 Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
-  Command c{};
   const std::string& w = t[0].text;
   if (w == "settings") {
     NoMore(t, 1);
-    c.kind = Command::kSettings;
-  } else if (w == "setting") {
-    c.kind = Command::kSetting;
-    c.text = Rest(line, 1);
-    size_t eq = c.text.find('=');
-    if (eq == std::string::npos) throw Malformed("expected setting KEY=VALUE");
-  } else if (w == "no-settings") {
+    return cmd::Settings{};
+  }
+  if (w == "no-settings") {
     NoMore(t, 1);
-    c.kind = Command::kNoSettings;
-  } else if (w == "window") {
-    c.kind = Command::kWindow;
-    c.name = Arg(t, 1, "window name");
+    return cmd::NoSettings{};
+  }
+  if (w == "window") {
+    cmd::Window c{Arg(t, 1, "window name"), true};
     if (c.name == "none") throw Malformed("'none' cannot name a window");
     if (t.size() > 2) {
       if (t[2].text != "no-ime") throw Malformed("unknown window option '" + t[2].text + "'");
-      c.flag = true;
+      c.hasIme = false;
     }
     NoMore(t, 3);
-  } else if (w == "focus") {
-    c.kind = Command::kFocus;
-    c.name = Arg(t, 1, "window name or none");
+    return c;
+  }
+  if (w == "focus") {
+    cmd::Focus c{Arg(t, 1, "window name or none")};
     if (c.name == "none") c.name.clear();
     NoMore(t, 2);
-  } else if (w == "ime") {
+    return c;
+  }
+  if (w == "ime") {
     const std::string& what = Arg(t, 1, "open, closed, mode, composition, attributes or candidates");
     if (what == "open" || what == "closed") {
-      c.kind = Command::kImeOpen;
-      c.flag = what == "open";
       NoMore(t, 2);
-    } else if (what == "mode") {
-      c.kind = Command::kImeMode;
-      c.number = Number(Arg(t, 2, "conversion mode"));
+      return cmd::ImeOpen{what == "open"};
+    }
+    if (what == "mode") {
+      cmd::ImeMode c{static_cast<uint32_t>(Number(Arg(t, 2, "conversion mode"))), std::nullopt};
       if (t.size() > 3) {
         if (t[3].text != "sentence") throw Malformed("unexpected '" + t[3].text + "'");
-        c.number2 = Number(Arg(t, 4, "sentence mode"));
-        c.flag = true;
+        c.sentence = static_cast<uint32_t>(Number(Arg(t, 4, "sentence mode")));
       }
       NoMore(t, 5);
-    } else if (what == "composition" || what == "attributes") {
-      c.kind = what == "composition" ? Command::kImeComposition : Command::kImeAttributes;
-      c.bytes = (t.size() == 3 && t[2].quoted) ? t[2].text : ByteList(t, 2);
-    } else if (what == "candidates") {
-      c.kind = Command::kImeCandidates;
+      return c;
+    }
+    if (what == "composition" || what == "attributes") {
+      std::string bytes = (t.size() == 3 && t[2].quoted) ? t[2].text : ByteList(t, 2);
+      if (what == "composition") return cmd::ImeComposition{bytes};
+      return cmd::ImeAttributes{bytes};
+    }
+    if (what == "candidates") {
+      cmd::ImeCandidates c;
       const std::string& n = Arg(t, 2, "candidate count or none");
-      c.flag = n != "none";
-      if (c.flag) c.number = Number(n);
+      if (n != "none") c.count = static_cast<uint32_t>(Number(n));
       NoMore(t, 3);
-    } else {
-      throw Malformed("unknown ime setting '" + what + "'");
+      return c;
     }
-  } else if (w == "ime-file" || w == "host") {
-    c.kind = w == "host" ? Command::kHost : Command::kImeFile;
+    throw Malformed("unknown ime setting '" + what + "'");
+  }
+  if (w == "ime-file" || w == "host") {
     const Token& v = t.size() > 1 ? t[1] : throw Malformed("missing name (or none)");
-    c.flag = v.quoted || v.text != "none";
-    if (c.flag && !v.quoted) throw Malformed("name must be a quoted string");
-    c.text = v.text;
+    std::optional<std::string> name;
+    if (v.quoted) {
+      name = v.text;
+    } else if (v.text != "none") {
+      throw Malformed("name must be a quoted string");
+    }
     NoMore(t, 2);
-  } else if (w == "hold" || w == "release" || w == "pressed-since") {
-    c.kind = w == "pressed-since" ? Command::kPressedSince : Command::kHold;
-    c.flag = w == "hold";
+    if (w == "host") return cmd::Host{name};
+    return cmd::ImeFile{name};
+  }
+  if (w == "hold" || w == "release" || w == "pressed-since") {
+    std::vector<KeyId> keys;
     Arg(t, 1, "key");
-    for (size_t i = 1; i < t.size(); ++i) c.keys.push_back(Key(t[i].text));
-  } else if (w == "toggle") {
-    c.kind = Command::kToggle;
-    c.keys.push_back(Key(Arg(t, 1, "key")));
-    c.flag = OnOff(Arg(t, 2, "on or off"));
+    for (size_t i = 1; i < t.size(); ++i) keys.push_back(Key(t[i].text));
+    if (w == "pressed-since") return cmd::PressedSince{keys};
+    return cmd::Hold{keys, w == "hold"};
+  }
+  if (w == "toggle") {
+    cmd::Toggle c{Key(Arg(t, 1, "key")), OnOff(Arg(t, 2, "on or off"))};
     NoMore(t, 3);
-  } else if (w == "async") {
-    c.kind = Command::kAsync;
-    c.keys.push_back(Key(Arg(t, 1, "key")));
+    return c;
+  }
+  if (w == "async") {
+    cmd::Async c{Key(Arg(t, 1, "key")), {}};
     Arg(t, 2, "values");
-    for (size_t i = 2; i < t.size(); ++i) c.numbers.push_back(Number(t[i].text));
-  } else if (w == "keystate") {
-    c.kind = Command::kKeyState;
-    c.keys.push_back(Key(Arg(t, 1, "key")));
-    c.number = Number(Arg(t, 2, "value"));
+    for (size_t i = 2; i < t.size(); ++i) c.values.push_back(static_cast<uint16_t>(Number(t[i].text)));
+    return c;
+  }
+  if (w == "keystate") {
+    cmd::KeyState c{Key(Arg(t, 1, "key")), static_cast<uint16_t>(Number(Arg(t, 2, "value")))};
     NoMore(t, 3);
-  } else if (w == "clock") {
-    c.kind = Command::kClock;
-    c.number = Number(Arg(t, 1, "milliseconds"));
+    return c;
+  }
+  if (w == "clock") {
+    cmd::Clock c{static_cast<int32_t>(Number(Arg(t, 1, "milliseconds")))};
     NoMore(t, 2);
-  } else if (w == "fail" || w == "restore") {
-    c.kind = w == "fail" ? Command::kFail : Command::kRestore;
-    c.name = Arg(t, 1, "call name");
-    if (!Desktop::CanFail(c.name)) throw Malformed("'" + c.name + "' is not a call that can be made to fail");
-    if (c.kind == Command::kFail && t.size() > 2) {
-      if (c.name != "ImmGetCompositionStringA" && c.name != "ImmGetCandidateListA") {
-        throw Malformed("only ImmGetCompositionStringA and ImmGetCandidateListA fail with a value");
+    return c;
+  }
+  if (w == "fail" || w == "restore") {
+    std::string call = Arg(t, 1, "call name");
+    if (!Desktop::CanFail(call)) throw Malformed("'" + call + "' is not a call that can be made to fail");
+    if (w == "restore") {
+      NoMore(t, 2);
+      return cmd::Restore{call};
+    }
+    cmd::Fail c{call, std::nullopt};
+    if (t.size() > 2) {
+      if (call != "ImmGetCompositionStringA" && call != "ImmGetCandidateListA" && call != "SetWindowsHookExA") {
+        throw Malformed("only ImmGetCompositionStringA, ImmGetCandidateListA and SetWindowsHookExA take a value");
       }
-      c.number = Number(t[2].text);
-      c.flag = true;
+      c.value = static_cast<int32_t>(Number(t[2].text));
     }
-    NoMore(t, c.kind == Command::kFail ? 3 : 2);
-  } else if (w == "set") {
-    c.kind = Command::kSet;
-    c.name = Arg(t, 1, "word");
-    if (!IsBlockWord(c.name)) {
-      throw Malformed("unknown word '" + c.name + "'");
-    }
-    c.number = Number(Arg(t, 2, "value"));
     NoMore(t, 3);
-  } else if (w == "hookstart" || w == "hookend") {
-    c.kind = w == "hookstart" ? Command::kHookStart : Command::kHookEnd;
+    return c;
+  }
+  if (w == "next-hook-result") {
+    cmd::NextHookResult c{static_cast<int32_t>(Number(Arg(t, 1, "result")))};
+    NoMore(t, 2);
+    return c;
+  }
+  if (w == "set") {
+    cmd::Set c{Arg(t, 1, "word"), 0};
+    if (!IsBlockWord(c.word)) throw Malformed("unknown word '" + c.word + "'");
+    c.value = Number(Arg(t, 2, "value"));
+    NoMore(t, 3);
+    return c;
+  }
+  if (w == "hookstart" || w == "hookend") {
     NoMore(t, 1);
-  } else if (w == "down" || w == "up") {
-    c.kind = Command::kKey;
-    c.flag = w == "up";
-    c.key = Key(Arg(t, 1, "key"));
-    KeyOptions(t, 2, c, !c.flag);
-  } else if (w == "tap") {
-    c.kind = Command::kTap;
-    c.key = Key(Arg(t, 1, "key"));
-    KeyOptions(t, 2, c, false);
-  } else if (w == "hook") {
-    c.kind = Command::kHook;
-    c.code = static_cast<int32_t>(Number(Arg(t, 1, "hook code")));
-    c.number = Number(Arg(t, 2, "wParam"));
-    c.number2 = Number(Arg(t, 3, "lParam"));
+    if (w == "hookstart") return cmd::HookStart{};
+    return cmd::HookEnd{};
+  }
+  if (w == "down" || w == "up") {
+    cmd::Key c{KeyEvent{Key(Arg(t, 1, "key")), w == "up"}, 0, false};
+    KeyOptions(t, 2, c.code, c.event.up ? nullptr : &c.repeat);
+    return c;
+  }
+  if (w == "tap") {
+    cmd::Tap c{Key(Arg(t, 1, "key")), 0};
+    KeyOptions(t, 2, c.code, nullptr);
+    return c;
+  }
+  if (w == "hook") {
+    cmd::Hook c{static_cast<int32_t>(Number(Arg(t, 1, "hook code"))), static_cast<uint32_t>(Number(Arg(t, 2, "wParam"))),
+                Number(Arg(t, 3, "lParam"))};
     NoMore(t, 4);
-  } else if (w == "message") {
-    c.kind = Command::kMessage;
-    c.number = Number(Arg(t, 1, "message number"));
+    return c;
+  }
+  if (w == "message") {
+    cmd::Message c{static_cast<uint32_t>(Number(Arg(t, 1, "message number"))), 0, false};
     for (size_t i = 2; i < t.size(); ++i) {
       if (t[i].text == "peek") {
-        c.flag = true;
+        c.peek = true;
       } else if (t[i].text.rfind("code=", 0) == 0) {
         c.code = static_cast<int32_t>(Number(t[i].text.substr(5)));
       } else {
         throw Malformed("unknown message option '" + t[i].text + "'");
       }
     }
-  } else if (w == "expect") {
-    c = ParseExpect(t, line);
-  } else {
-    throw Malformed("unknown word '" + w + "'");
+    return c;
   }
-  return c;
+  if (w == "expect") return ParseExpect(t, line);
+  throw Malformed("unknown word '" + w + "'");
 }
 
 }  // namespace
@@ -419,9 +466,13 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text) {
   for (size_t i = 0; i < lines.size(); ++i) {
     int lineNo = static_cast<int>(i + 1);
     try {
-      std::vector<Token> t = Tokenize(lines[i]);
-      if (t.empty()) continue;
-      if (t[0].text == "scenario") {
+      std::optional<cmd::Setting> setting = RawSetting(lines[i]);
+      std::vector<Token> t;
+      if (!setting) {
+        t = Tokenize(lines[i]);
+        if (t.empty()) continue;
+      }
+      if (!setting && t[0].text == "scenario") {
         result.scenarios.push_back(Scenario{file, lineNo, Rest(lines[i], 1), {}});
         current = &result.scenarios.back();
         continue;
@@ -430,10 +481,10 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text) {
         result.scenarios.push_back(Scenario{file, lineNo, file, {}});
         current = &result.scenarios.back();
       }
-      Command c = ParseCommand(t, lines[i]);
-      c.line = lineNo;
-      c.source = lines[i];
-      if (c.kind == Command::kSettings || c.kind == Command::kExpectCalls) {
+      ScenarioLine c{lineNo, lines[i], setting ? Command(*setting) : ParseCommand(t, lines[i])};
+      auto* settings = std::get_if<cmd::Settings>(&c.command);
+      auto* calls = std::get_if<cmd::ExpectCalls>(&c.command);
+      if (settings != nullptr || calls != nullptr) {
         // A block: raw lines up to a line that is just "end".
         size_t j = i + 1;
         for (; j < lines.size(); ++j) {
@@ -441,10 +492,10 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text) {
           if (!l.empty() && l.back() == '\r') l.pop_back();
           std::string bare = TrimBlanks(WithoutComment(l));
           if (bare == "end") break;
-          if (c.kind == Command::kSettings) {
-            c.block.push_back(l);  // the file's text as it stands
+          if (settings != nullptr) {
+            settings->lines.push_back(l);  // the file's text as it stands
           } else if (!bare.empty()) {
-            c.block.push_back(bare);
+            calls->patterns.push_back(bare);
           }
         }
         if (j == lines.size()) throw Malformed("block has no closing 'end'");

@@ -26,7 +26,8 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"down at code=\n", "t.scn:1: missing number"},
       {"fail ImmGetNothing\n", "t.scn:1: 'ImmGetNothing' is not a call that can be made to fail"},
       {"fail ImmReleaseContext\n", "t.scn:1: 'ImmReleaseContext' is not a call that can be made to fail"},
-      {"fail GetFocus 3\n", "t.scn:1: only ImmGetCompositionStringA and ImmGetCandidateListA fail with a value"},
+      {"fail GetFocus 3\n",
+       "t.scn:1: only ImmGetCompositionStringA, ImmGetCandidateListA and SetWindowsHookExA take a value"},
       {"async shift\n", "t.scn:1: missing values"},
       {"keystate kana\n", "t.scn:1: missing value"},
       {"clock 0x0x10\n", "t.scn:1: bad number '0x0x10'"},
@@ -42,6 +43,15 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"settings\n[TAVIK]\n", "t.scn:1: block has no closing 'end'"},
       {"hookstart now\n", "t.scn:1: unexpected 'now'"},
       {"# only a comment\n", "t.scn:1: no scenario in file"},
+      {"expect count\n", "t.scn:1: missing count"},
+      {"expect count 2\n", "t.scn:1: missing call pattern"},
+      {"expect count 2 # keybd_event\n", "t.scn:1: missing call pattern"},
+      {"expect count -1 GetFocus\n", "t.scn:1: bad count '-1'"},
+      {"next-hook-result\n", "t.scn:1: missing result"},
+      {"next-hook-result 1 2\n", "t.scn:1: unexpected '2'"},
+      {"fail SetWindowsHookExA three\n", "t.scn:1: bad number 'three'"},
+      {"setting TORIKESHI KEY\n", "t.scn:1: expected setting KEY=VALUE"},
+      {"setting =1\n", "t.scn:1: expected setting KEY=VALUE"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
 }
@@ -56,16 +66,68 @@ TEST(ScenarioParse, ScenariosSplitAtTheirTitles) {
   EXPECT_EQ(r.scenarios[0].title, "one");
   EXPECT_EQ(r.scenarios[0].line, 2);
   ASSERT_EQ(r.scenarios[0].commands.size(), 2u);
-  EXPECT_EQ(r.scenarios[0].commands[1].block, std::vector<std::string>{"[TAVIK]"});
+  EXPECT_EQ(std::get<cmd::Settings>(r.scenarios[0].commands[1].command).lines, std::vector<std::string>{"[TAVIK]"});
   EXPECT_EQ(r.scenarios[1].title, "two \"quoted\"");
-  EXPECT_EQ(r.scenarios[1].commands[0].block, std::vector<std::string>{"GetFocus"});
-  EXPECT_EQ(r.scenarios[1].commands[1].text, "keybd_event(0x1B");
+  EXPECT_EQ(std::get<cmd::ExpectCalls>(r.scenarios[1].commands[0].command).patterns,
+            std::vector<std::string>{"GetFocus"});
+  EXPECT_EQ(std::get<cmd::ExpectCall>(r.scenarios[1].commands[1].command).pattern, "keybd_event(0x1B");
+}
+
+// The value is what the settings file gets: nothing of it is a token, a
+// string or a comment.
+TEST(ScenarioParse, SettingLinesAreTakenAsWritten) {
+  struct Case {
+    const char* line;
+    const char* key;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"setting TORIKESHI KEY=1", "TORIKESHI KEY", "1"},
+      {"  setting\t IME ON = 1  \r", "IME ON", " 1  "},
+      {"setting VELTO=\"1\"", "VELTO", "\"1\""},
+      {"setting VELTO=\"1", "VELTO", "\"1"},
+      {"setting VELTO=1 # not a comment", "VELTO", "1 # not a comment"},
+      {"setting VELTO=a=b\\x41", "VELTO", "a=b\\x41"},
+      {"setting VELTO=", "VELTO", ""},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = ParseScenarios("t.scn", std::string(c.line) + "\n");
+    ASSERT_EQ(r.error, "") << c.line;
+    const auto& setting = std::get<cmd::Setting>(r.scenarios[0].commands[0].command);
+    EXPECT_EQ(setting.key, c.key) << c.line;
+    EXPECT_EQ(setting.value, c.value) << c.line;
+  }
+  // Only the word itself starts a setting line.
+  EXPECT_EQ(ErrorOf("settingx A=1\n"), "t.scn:1: unknown word 'settingx'");
+  EXPECT_TRUE(std::holds_alternative<cmd::Settings>(ParseScenarios("t.scn", "settings\nend\n").scenarios[0].commands[0].command));
+}
+
+TEST(ScenarioParse, TheHooksOwnKeystrokesHaveNames) {
+  auto esc = LookUpKey("cancel-esc");
+  auto bs = LookUpKey("romaji-bs");
+  ASSERT_TRUE(esc && bs);
+  EXPECT_EQ(esc->vk, 0x1Bu);
+  EXPECT_EQ(esc->scanKey, 0x164u);
+  EXPECT_EQ(bs->vk, 0x08u);
+  EXPECT_EQ(bs->scanKey, 0x0Eu);
+}
+
+TEST(ScenarioRun, SettingValuesReachTheSettingsFileAsWritten) {
+  auto flag = [](const std::string& setting) {
+    ParseResult r = ParseScenarios("t.scn", setting + "\nhookstart\nexpect word \"TORIKESHI KEY\" 1\n");
+    EXPECT_EQ(r.error, "") << setting;
+    return RunScenario(r.scenarios[0]).passed;
+  };
+  EXPECT_TRUE(flag("setting TORIKESHI KEY=\"1\""));  // one pair of quotes goes, as with Windows
+  EXPECT_TRUE(flag("setting TORIKESHI KEY=1   "));
+  EXPECT_FALSE(flag("setting TORIKESHI KEY=\"1"));
+  EXPECT_FALSE(flag("setting TORIKESHI KEY=0 # 1"));
 }
 
 TEST(ScenarioParse, StringsCarryAnyByte) {
   ParseResult r = ParseScenarios("t.scn", "ime composition \"\\x83\\x4A\\\\\\\"\"\n");
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.scenarios[0].commands[0].bytes, std::string("\x83\x4A\\\"", 4));
+  EXPECT_EQ(std::get<cmd::ImeComposition>(r.scenarios[0].commands[0].command).bytes, std::string("\x83\x4A\\\"", 4));
 }
 
 TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
@@ -77,10 +139,11 @@ TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
   EXPECT_FALSE(run.passed);
   std::string report;
   for (const std::string& l : run.report) report += l + "\n";
-  EXPECT_NE(report.find("FAIL 4: expect delivered down:at up:at  (got down:0x1B/0x164 up:0x1B/0x164)"),
+  EXPECT_NE(report.find("FAIL 4: expect delivered down:at up:at  "
+                        "(expected down:0xC0/0x1A up:0xC0/0x1A, got down:0x1B/0x164 up:0x1B/0x164)"),
             std::string::npos)
       << report;
-  EXPECT_NE(report.find("FAIL 5: expect word cancelEscDown 1  (got 0)"), std::string::npos) << report;
+  EXPECT_NE(report.find("FAIL 5: expect word cancelEscDown 1  (expected 1, got 0)"), std::string::npos) << report;
   EXPECT_NE(report.find("ok   6: expect call GetFocus"), std::string::npos) << report;
 }
 
