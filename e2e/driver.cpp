@@ -427,12 +427,19 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   }
 
   std::vector<std::string> End() override {
+    // Let go of what the scenario left down while the hooks still run, so
+    // that a stage owing a key-up sends it and the next scenario starts
+    // with nothing down (a CapsLock left down would make its next press a
+    // repeat, which toggles nothing).
+    std::vector<std::pair<KeyId, bool>> ups;
+    for (const KeyId& k : down_) ups.push_back({k, true});
+    for (const KeyId& k : held_) ups.push_back({k, true});
+    down_.clear();
+    held_.clear();
     std::string why;
-    if (!held_.empty()) {
-      std::vector<std::pair<KeyId, bool>> ups;
-      for (const KeyId& k : held_) ups.push_back({k, true});
-      held_.clear();
+    if (!ups.empty()) {
       desktop_.Type(ups, why);
+      WaitOutAsyncKeyStateCache();
     }
     if (desktop_.started()) desktop_.HookEndNow();
     return {};
@@ -489,6 +496,7 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
       }
     }
     TypeOrBreak(keys);
+    WaitOutAsyncKeyStateCache();
   }
   // CapsLock is switched the way a user switches it: by pressing it.
   void Arrange(const cmd::Toggle& c) override {
@@ -516,8 +524,14 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   void HookEnd() override { desktop_.HookEndNow(); }
   intptr_t Type(const std::vector<cmd::Key>& keys) override {
     std::vector<std::pair<KeyId, bool>> strokes;
-    for (const cmd::Key& k : keys) strokes.push_back({k.event.key, k.event.up});
+    bool modifier = false;
+    for (const cmd::Key& k : keys) {
+      strokes.push_back({k.event.key, k.event.up});
+      Track(k.event.key, k.event.up);
+      modifier = modifier || IsModifier(k.event.key);
+    }
     TypeOrBreak(strokes);
+    if (modifier) WaitOutAsyncKeyStateCache();
     std::string problems;
     Shared& s = desktop_.shared();
     for (uint32_t i = stepStart_; i < s.keyCount; ++i) {
@@ -601,6 +615,26 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     Stage();
   }
 
+  // Keys a scenario pressed and has not released yet.
+  void Track(const KeyId& key, bool up) {
+    for (size_t i = down_.size(); i-- > 0;) {
+      if (down_[i].vk == key.vk && down_[i].scanKey == key.scanKey) down_.erase(down_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (!up) down_.push_back(key);
+  }
+
+  static bool IsModifier(const KeyId& key) {
+    return key.vk == VK_SHIFT || key.vk == VK_CONTROL || key.vk == VK_MENU || key.vk == VK_LSHIFT ||
+           key.vk == VK_RSHIFT || key.vk == VK_LCONTROL || key.vk == VK_RCONTROL || key.vk == VK_LMENU ||
+           key.vk == VK_RMENU;
+  }
+
+  // Wine answers GetAsyncKeyState in a process that did not send the input
+  // from a per-thread copy of the key state for up to 50 ms, and that copy
+  // says "not pressed" for a modifier pressed since. The hook runs in the
+  // target, so after a modifier changes the next step waits that copy out.
+  static void WaitOutAsyncKeyStateCache() { Sleep(60); }
+
   void TypeOrBreak(const std::vector<std::pair<KeyId, bool>>& keys) {
     std::string why;
     if (!desktop_.Type(keys, why)) throw DesktopFailure(why, false);
@@ -621,6 +655,7 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   std::string attributes_;
   int32_t candidates_ = -1;
   std::vector<KeyId> held_;
+  std::vector<KeyId> down_;
   WPARAM focus_ = 1;  // as kCmdFocus takes it
   const tavik::sim::ScenarioLine* line_ = nullptr;
   std::vector<std::string> trace_;  // lines of our own for the report
