@@ -1,0 +1,163 @@
+// The tray program's logic, apart from the window system: single instance,
+// binding and starting the hook library, the settings step at start-up, the
+// tray menu's item states, the settings dialog's model and the settings
+// command. tray/win32/ wires it to real windows; the tests run it against
+// the simulated desktop.
+#pragma once
+
+#include <cstdint>
+
+#include "common/settings.h"
+#include "tray/tray_platform.h"
+
+namespace tavik::tray {
+
+// --- Settings ------------------------------------------------------------------
+
+// The tray program's copy of the settings: the 24 flags its dialog shows,
+// indexed by Setting (VELTO, IME2007 and BACKSPACE PRIORITY, which only the
+// hook library reads, stay 0), and whether the system is of the NT platform.
+struct TraySettings {
+  int32_t flag[kSettingCount];
+  int32_t ntPlatform;
+};
+
+inline constexpr int kTrayKeyCount = 24;
+
+// The 24 keys in the settings file's order: the order in which the reset
+// writes them and the settings dialog's OK compares and writes them.
+extern const Setting kTrayKeysInFileOrder[kTrayKeyCount];
+
+// Each of the 24 keys with its default and the keys it depends on, in the
+// order the load reads them: a parent always comes before its dependents.
+struct TrayKey {
+  Setting key;
+  const char* defaultValue;  // ROMAJI BACKSPACE: "1" on the NT platform, "0" elsewhere
+  Setting parent;            // kSettingCount: counts always
+  Setting secondParent;      // kSettingCount: none
+  bool ntPlatformOnly;       // counts only on the NT platform
+};
+extern const TrayKey kTrayKeysInLoadOrder[kTrayKeyCount];
+
+// The row of a key, or null for the three hidden keys.
+const TrayKey* FindTrayKey(Setting key);
+
+// Start-up: the RESET test, then the reset or the load with the consistency
+// rules. Fills `settings` (ntPlatform from `version`) and makes every
+// rewrite of the settings file.
+void LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings& settings);
+
+// --- Program-wide state --------------------------------------------------------
+
+struct TrayState {
+  Hmodule hookLibrary{};
+  FarProc hookStart{};
+  FarProc hookEnd{};
+  OsVersion version{};
+  TraySettings settings{};
+  int32_t settingsOpen = 0;
+  int32_t aboutOpen = 0;
+  int32_t settingsChanged = 0;
+  NotifyIconData icon{};
+  bool iconAdded = false;
+};
+
+// --- Start-up and shut-down ------------------------------------------------------
+
+inline constexpr const char kHookLibraryName[] = "tavikhook.dll";
+inline constexpr const char kLoadFailedText[] = "tavikhook.dllのロードに失敗しました。";
+
+// Per-instance start, steps 2 and 3: CreateMutexA named after the program
+// (its file name without directory and extension). False when another copy
+// holds it: this copy then ends without a window, message or icon. The
+// handle stays open for the life of the process.
+bool TakeSingleInstance(TrayPlatform& p, const char* programName);
+
+// The hidden window's initialisation from loading the library to starting
+// the hooks (steps 4 to 9). False when the program is to end at once: the
+// library did not load, or lacks an export; the user has been told why and
+// nothing was started (a library that loaded is freed again).
+// `programName` is the message box caption.
+bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* programName);
+
+// Step 11: the notification-area icon, after the window was hidden.
+void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window);
+
+// WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, then the
+// icon removed when it was added.
+void ShutDown(TrayPlatform& p, TrayState& s);
+
+// --- Tray menu -------------------------------------------------------------------
+
+// The menu opens on the release of the right button, nothing else.
+inline bool OpensTrayMenu(uint32_t iconEvent) { return iconEvent == w32::WM_RBUTTONUP; }
+
+// MF_ENABLED, or MF_DISABLED | MF_GRAYED, for an item of the tray menu.
+uint32_t TrayMenuItemState(const TrayState& s, uint32_t id);
+
+// --- Settings dialog ---------------------------------------------------------------
+
+// The check boxes and radio buttons of dialog 133.
+inline constexpr int kRadioKeepCapsLock = 1015;  // KANA TO EIJI CAPSLOCK OFF = 0
+inline constexpr int kRadioCapsLockOff = 1016;   // KANA TO EIJI CAPSLOCK OFF = 1
+
+// The dialog's controls as the model sets them, by id: CheckDlgButton and
+// EnableWindow(GetDlgItem(dialog, id), ...).
+class DialogControls {
+ public:
+  virtual int32_t CheckDlgButton(int nIDButton, uint32_t uCheck) = 0;
+  virtual int32_t EnableWindow(int nIDDlgItem, int32_t bEnable) = 0;
+
+ protected:
+  ~DialogControls() = default;
+};
+
+// The settings dialog's working flags and the rules of its clicks.
+class SettingsDialogModel {
+ public:
+  SettingsDialogModel(const TraySettings& settings, DialogControls& controls)
+      : settings_(settings), controls_(controls) {}
+
+  // WM_INITDIALOG: enabled and checked states from TraySettings.
+  void Initialise();
+  // BN_CLICKED of a check box (1000 to 1024) or of a radio button.
+  void Clicked(int id);
+  // IDOK: when any working flag differs from TraySettings, settingsChanged
+  // becomes 1, TraySettings takes the working flags and all 24 keys are
+  // written in file order; otherwise nothing is written. True when written.
+  bool Ok(TrayPlatform& p, TrayState& s);
+
+  int32_t WorkingFlag(Setting key) const { return working_[key]; }
+
+ private:
+  void ShowRadioPair(int32_t value);
+  void Enable(Setting key, bool enable);
+  bool ParentsOn(const TrayKey& row, const int32_t* flags) const;
+
+  const TraySettings& settings_;
+  DialogControls& controls_;
+  int32_t working_[kSettingCount] = {};
+};
+
+// The control of a key's check box (for KANA TO EIJI CAPSLOCK OFF, the
+// radio button that means 1), and the key of a control; 0 / kSettingCount
+// when there is none.
+int ControlOf(Setting key);
+Setting KeyOfControl(int id);
+
+// The settings command: settingsOpen while the dialog runs, and the hooks
+// restarted once after it closed when OK wrote a change.
+class ModalDialog {
+ public:
+  // Runs the dialog; returns when it has ended.
+  virtual void DoModal() = 0;
+
+ protected:
+  ~ModalDialog() = default;
+};
+void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog);
+
+// The About command of the tray menu (aboutOpen while it runs).
+void RunAboutCommand(TrayState& s, ModalDialog& about);
+
+}  // namespace tavik::tray

@@ -1,0 +1,102 @@
+// The tray program's window on Windows: the calls its portable logic makes,
+// each with its Win32 name, arguments, results and failure values, in
+// portable types. tray/win32/ implements it one line per call; the simulated
+// desktop implements it for tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hook/platform.h"
+
+namespace tavik::tray {
+
+enum class Handle : uintptr_t {};   // a kernel object (the mutex)
+enum class Hmodule : uintptr_t {};  // a loaded library
+enum class FarProc : uintptr_t {};  // an export found with GetProcAddress
+enum class Hicon : uintptr_t {};
+
+// Win32 values under our own names.
+namespace w32 {
+inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
+inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
+inline constexpr uint32_t MB_OK = 0x0;
+inline constexpr uint32_t MB_ICONEXCLAMATION = 0x30;
+inline constexpr uint32_t NIM_ADD = 0;
+inline constexpr uint32_t NIM_DELETE = 2;
+inline constexpr uint32_t NIF_MESSAGE = 0x1;
+inline constexpr uint32_t NIF_ICON = 0x2;
+inline constexpr uint32_t NIF_TIP = 0x4;
+inline constexpr uint32_t IMAGE_ICON = 1;
+inline constexpr uint32_t LR_DEFAULTCOLOR = 0;
+inline constexpr uint32_t WM_USER = 0x400;
+inline constexpr uint32_t WM_RBUTTONUP = 0x205;
+inline constexpr uint32_t MF_ENABLED = 0x0;
+inline constexpr uint32_t MF_GRAYED = 0x1;
+inline constexpr uint32_t MF_DISABLED = 0x2;
+inline constexpr uint32_t BST_UNCHECKED = 0;
+inline constexpr uint32_t BST_CHECKED = 1;
+}  // namespace w32
+
+// The icon's callback message.
+inline constexpr uint32_t WM_TRAYNOTIFY = w32::WM_USER + 100;
+
+// Resource and command ids.
+inline constexpr int kIconResource = 128;
+inline constexpr int kAboutDialog = 100;
+inline constexpr int kMainDialog = 102;
+inline constexpr int kSettingsDialog = 133;
+inline constexpr int kTrayMenu = 130;
+inline constexpr int kAboutMenuString = 101;
+inline constexpr uint32_t ID_SYSMENU_ABOUT = 0x10;
+inline constexpr uint32_t ID_TRAY_EXIT = 32771;
+inline constexpr uint32_t ID_TRAY_ABOUT = 32772;
+inline constexpr uint32_t ID_TRAY_SETTINGS = 32773;
+
+// The part of OSVERSIONINFOA the program reads: its size field and the
+// platform; the Win32 layer fills the rest of the real record.
+struct OsVersion {
+  uint32_t dwOSVersionInfoSize;  // 148, as Windows checks it
+  uint32_t dwPlatformId;
+};
+
+// NOTIFYICONDATAA in its first version, with a 64-byte tip (88 bytes in a
+// 32-bit program, NOTIFYICONDATAA_V1_SIZE).
+inline constexpr uint32_t kNotifyIconDataV1Size = 88;
+struct NotifyIconData {
+  uint32_t cbSize;
+  Hwnd hWnd;
+  uint32_t uID;
+  uint32_t uFlags;
+  uint32_t uCallbackMessage;
+  Hicon hIcon;
+  char szTip[64];
+};
+
+class TrayPlatform {
+ public:
+  // kernel32
+  virtual Handle CreateMutexA(int32_t bInitialOwner, const char* lpName) = 0;
+  virtual uint32_t GetLastError() = 0;
+  virtual Hmodule LoadLibraryA(const char* lpLibFileName) = 0;
+  virtual FarProc GetProcAddress(Hmodule hModule, const char* lpProcName) = 0;
+  virtual int32_t FreeLibrary(Hmodule hLibModule) = 0;
+  // Calls an export that takes no arguments; its result is not looked at.
+  virtual void CallExport(FarProc proc) = 0;
+  virtual int32_t GetVersionExA(OsVersion* lpVersionInformation) = 0;
+  virtual uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
+                                            char* lpReturnedString, uint32_t nSize, const char* lpFileName) = 0;
+  // lpString null deletes the key.
+  virtual int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
+                                             const char* lpFileName) = 0;
+
+  // user32 and shell32
+  virtual int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) = 0;
+  virtual Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) = 0;
+  virtual int32_t Shell_NotifyIconA(uint32_t dwMessage, const NotifyIconData* lpData) = 0;
+
+ protected:
+  ~TrayPlatform() = default;
+};
+
+}  // namespace tavik::tray
