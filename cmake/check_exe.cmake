@@ -1,0 +1,34 @@
+# Checks the built tavik.exe: a GUI program that imports only libraries
+# every Windows has, so that it runs from a bare folder.
+# Usage: cmake -DEXE=path -DOBJDUMP=path -P check_exe.cmake
+if(NOT OBJDUMP)
+  set(OBJDUMP x86_64-w64-mingw32-objdump)
+endif()
+
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE private RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p failed on ${EXE}")
+endif()
+
+set(failures "")
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${private}")
+if(NOT imports)
+  string(APPEND failures "no imports found\n")
+endif()
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOUPPER "${dll}" dll)
+  if(NOT dll MATCHES "^(KERNEL32|USER32|SHELL32|GDI32|COMCTL32|ADVAPI32|MSVCRT|UCRTBASE|API-MS-WIN-CRT-[A-Z0-9-]+)\\.DLL$")
+    string(APPEND failures "unexpected import ${dll}\n")
+  endif()
+endforeach()
+message(STATUS "imports: ${imports}")
+
+if(NOT private MATCHES "Subsystem[ \t]+00000002")
+  string(APPEND failures "not a GUI program (subsystem 2)\n")
+endif()
+
+if(failures)
+  message(FATAL_ERROR "${EXE}:\n${failures}")
+endif()

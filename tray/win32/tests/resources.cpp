@@ -1,0 +1,330 @@
+// Checks tavik.exe's resources as Windows finds them: every resource the
+// program loads exists in Japanese (0x0411), the texts came through the
+// resource compiler as the right UTF-16, and the templates agree with the
+// ids the program's code uses.
+//   usage: tavik-resources-check TAVIK.EXE
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tray/tray.h"
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+namespace {
+
+const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+int failures = 0;
+
+void Check(bool ok, const char* what) {
+  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+  if (!ok) ++failures;
+}
+
+std::string Utf8(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void CheckText(const std::wstring& got, const wchar_t* want, const char* what) {
+  bool ok = got == want;
+  Check(ok, what);
+  if (!ok) std::printf("     got \"%s\", want \"%s\"\n", Utf8(got).c_str(), Utf8(want).c_str());
+}
+
+// The bytes of a resource in Japanese, or empty when there is none.
+std::vector<uint8_t> Resource(HMODULE module, LPCSTR type, int id) {
+  HRSRC found = FindResourceExA(module, type, MAKEINTRESOURCEA(id), kJapanese);
+  if (found == nullptr) return {};
+  HGLOBAL loaded = LoadResource(module, found);
+  auto* bytes = static_cast<const uint8_t*>(LockResource(loaded));
+  return std::vector<uint8_t>(bytes, bytes + SizeofResource(module, found));
+}
+
+// Reads a dialog template (the classic DLGTEMPLATE the resource compiler
+// writes for DIALOG): the window's style and extended style, and each
+// control's id, class and style. A predefined class may be stored as its
+// atom or by name.
+struct Item {
+  uint32_t style;
+  int cx, cy;
+  int id;
+  int classAtom;
+  std::wstring className;
+  bool Is(int atom, const wchar_t* name) const { return classAtom == atom || lstrcmpiW(className.c_str(), name) == 0; }
+};
+struct Template {
+  uint32_t style = 0, exStyle = 0;
+  int cx = 0, cy = 0;
+  std::wstring title;
+  std::vector<Item> items;
+};
+
+class Reader {
+ public:
+  explicit Reader(const std::vector<uint8_t>& bytes) : b_(bytes) {}
+  uint16_t Word() {
+    uint16_t v = 0;
+    if (at_ + 2 <= b_.size()) std::memcpy(&v, &b_[at_], 2);
+    at_ += 2;
+    return v;
+  }
+  uint32_t Dword() {
+    uint32_t v = Word();
+    return v | uint32_t{Word()} << 16;
+  }
+  // A string or an ordinal (0xFFFF then the number); an ordinal comes back
+  // as its negative number in `ordinal`.
+  std::wstring SzOrOrd(int* ordinal = nullptr) {
+    uint16_t first = Word();
+    if (first == 0xFFFF) {
+      uint16_t number = Word();
+      if (ordinal) *ordinal = number;
+      return {};
+    }
+    std::wstring s;
+    for (uint16_t c = first; c != 0 && at_ <= b_.size(); c = Word()) s += static_cast<wchar_t>(c);
+    return s;
+  }
+  void AlignDword() { at_ = (at_ + 3) & ~size_t{3}; }
+
+ private:
+  const std::vector<uint8_t>& b_;
+  size_t at_ = 0;
+};
+
+Template ReadDialog(const std::vector<uint8_t>& bytes) {
+  Template t;
+  Reader r(bytes);
+  t.style = r.Dword();
+  t.exStyle = r.Dword();
+  int count = r.Word();
+  r.Word();  // x
+  r.Word();  // y
+  t.cx = r.Word();
+  t.cy = r.Word();
+  r.SzOrOrd();  // menu
+  r.SzOrOrd();  // class
+  t.title = r.SzOrOrd();
+  if (t.style & DS_SETFONT) {
+    r.Word();
+    r.SzOrOrd();
+  }
+  for (int i = 0; i < count; ++i) {
+    r.AlignDword();
+    Item item{};
+    item.style = r.Dword();
+    r.Dword();  // extended style
+    r.Word();  // x
+    r.Word();  // y
+    item.cx = r.Word();
+    item.cy = r.Word();
+    item.id = static_cast<int16_t>(r.Word());
+    item.classAtom = 0;
+    item.className = r.SzOrOrd(&item.classAtom);
+    r.SzOrOrd();  // title
+    uint16_t extra = r.Word();
+    for (uint16_t k = 0; k < extra; k += 2) r.Word();
+    t.items.push_back(item);
+  }
+  return t;
+}
+
+void CheckDialogs(HMODULE module) {
+  const uint32_t frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+
+  // The hidden window: no WS_VISIBLE, a tool window, no controls.
+  Template main = ReadDialog(Resource(module, RT_DIALOG, tavik::tray::kMainDialog));
+  Check(main.style == 0x80C800C0, "dialog 102: WS_POPUP|WS_CAPTION|WS_SYSMENU|DS_MODALFRAME|DS_SETFONT, not visible");
+  Check(main.exStyle == WS_EX_TOOLWINDOW, "dialog 102: WS_EX_TOOLWINDOW only");
+  Check(main.items.empty() && main.title.empty() && main.cx == 187 && main.cy == 93,
+        "dialog 102: 187 x 93, no title, no controls");
+
+  Template about = ReadDialog(Resource(module, RT_DIALOG, tavik::tray::kAboutDialog));
+  Check(about.style == frame, "dialog 100: style");
+  CheckText(about.title, L"tavikのﾊﾞｰｼﾞｮﾝ情報", "dialog 100: title");
+  Check(about.items.size() == 4 && about.items[0].Is(0x82, L"Static") && (about.items[0].style & 0x1F) == SS_ICON &&
+            about.items[0].cx == 20 && about.items[0].cy == 20 && about.items[3].id == IDOK,
+        "dialog 100: the icon first, 20 x 20, OK last");
+
+  // The settings dialog: OK first in tab order; every control the model
+  // drives is there, as an automatic check box, or for the pair an
+  // automatic radio button without a tab stop or a group of its own.
+  Template settings = ReadDialog(Resource(module, RT_DIALOG, tavik::tray::kSettingsDialog));
+  CheckText(settings.title, L"tavikの設定", "dialog 133: title");
+  Check(settings.items.size() == 27 && settings.items[0].id == IDOK && settings.items[1].id == IDCANCEL &&
+            (settings.items[0].style & 0xF) == BS_DEFPUSHBUTTON,
+        "dialog 133: 27 controls, OK (the default button) then Cancel first");
+  auto find = [&](int id) -> const Item* {
+    for (const Item& item : settings.items) {
+      if (item.id == id) return &item;
+    }
+    return nullptr;
+  };
+  bool allThere = true;
+  for (const tavik::tray::TrayKey& row : tavik::tray::kTrayKeysInLoadOrder) {
+    int id = tavik::tray::ControlOf(row.key);
+    const Item* item = find(id);
+    bool radio = row.key == tavik::kKanaToEijiCapsLockOff;
+    bool ok = item != nullptr && item->Is(0x80, L"Button") &&
+              (item->style & 0xF) == static_cast<uint32_t>(radio ? BS_AUTORADIOBUTTON : BS_AUTOCHECKBOX) &&
+              ((item->style & WS_TABSTOP) != 0) == !radio && (item->style & WS_GROUP) == 0;
+    if (!ok) std::printf("     control %d of %s\n", id, tavik::kSettingKeys[row.key].name);
+    allThere = allThere && ok;
+  }
+  const Item* keep = find(tavik::tray::kRadioKeepCapsLock);
+  allThere = allThere && keep != nullptr && (keep->style & 0xF) == BS_AUTORADIOBUTTON &&
+             (keep->style & (WS_TABSTOP | WS_GROUP)) == 0;
+  Check(allThere, "dialog 133: a control of the right kind for each of the 24 settings");
+}
+
+void CheckMenu(HMODULE module) {
+  std::vector<uint8_t> bytes = Resource(module, RT_MENU, tavik::tray::kTrayMenu);
+  HMENU menu = bytes.empty() ? nullptr : LoadMenuIndirectW(bytes.data());
+  HMENU popup = menu ? GetSubMenu(menu, 0) : nullptr;
+  const UINT want[] = {tavik::tray::ID_TRAY_SETTINGS, 0, tavik::tray::ID_TRAY_ABOUT, 0, tavik::tray::ID_TRAY_EXIT};
+  bool ok = popup != nullptr && GetMenuItemCount(popup) == 5;
+  for (int i = 0; ok && i < 5; ++i) ok = GetMenuItemID(popup, i) == want[i];
+  Check(ok, "menu 130: settings, separator, about, separator, exit");
+  if (popup) {
+    wchar_t text[64] = {};
+    GetMenuStringW(popup, 0, text, 64, MF_BYPOSITION);
+    CheckText(text, L"tavikの設定(&S)", "menu 130: settings item");
+    GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
+    CheckText(text, L"ﾊﾞｰｼﾞｮﾝ情報(&A)", "menu 130: about item");
+    GetMenuStringW(popup, 4, text, 64, MF_BYPOSITION);
+    CheckText(text, L"終了(&X)", "menu 130: exit item");
+  }
+  if (menu) DestroyMenu(menu);
+}
+
+void CheckString(HMODULE module) {
+  // Strings come in blocks of 16, each a length and that many characters.
+  int id = tavik::tray::kAboutMenuString;
+  std::vector<uint8_t> block = Resource(module, RT_STRING, id / 16 + 1);
+  Check(!block.empty(), "string 101: its block");
+  Reader r(block);
+  std::wstring text;
+  for (int i = 0; i <= id % 16; ++i) {
+    text.clear();
+    for (int n = r.Word(); n > 0; --n) text += static_cast<wchar_t>(r.Word());
+  }
+  CheckText(text, L"tavik のﾊﾞｰｼﾞｮﾝ情報(&A)...", "string 101");
+}
+
+void CheckIcon(HMODULE module) {
+  // GRPICONDIR: three words, then 14-byte entries (width, height, colour
+  // count, reserved, planes, bit count, size, id).
+  std::vector<uint8_t> group = Resource(module, RT_GROUP_ICON, tavik::tray::kIconResource);
+  Reader r(group);
+  r.Word();
+  r.Word();
+  int count = r.Word();
+  std::string images;
+  for (int i = 0; i < count; ++i) {
+    uint16_t size = r.Word();
+    uint16_t colours = r.Word();
+    r.Word();
+    uint16_t bits = r.Word();
+    r.Dword();
+    int imageId = r.Word();
+    bool present = FindResourceExA(module, RT_ICON, MAKEINTRESOURCEA(imageId), kJapanese) != nullptr;
+    char line[64];
+    std::snprintf(line, sizeof line, "%dx%d/%d/%d%s ", size & 0xFF, size >> 8, colours & 0xFF, bits,
+                  present ? "" : "(missing)");
+    images += line;
+  }
+  std::printf("     icon 128: %s\n", images.c_str());
+  Check(images == "16x16/16/4 32x32/16/4 48x48/0/8 ", "icon 128: 16x16 and 32x32 in 16 colours, 48x48 in 256");
+}
+
+void CheckVersion(const char* path, HMODULE module) {
+  Check(!Resource(module, RT_VERSION, 1).empty(), "version resource 1 in Japanese");
+  std::wstring widePath(path, path + std::strlen(path));
+  DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), nullptr);
+  std::vector<uint8_t> info(size);
+  if (size == 0 || !GetFileVersionInfoW(widePath.c_str(), 0, size, info.data())) {
+    Check(false, "version information readable");
+    return;
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  Check(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
+            fixed->dwFileVersionMS == 0x00010002 && fixed->dwFileVersionLS == 0x00020001 &&
+            fixed->dwProductVersionMS == 0x00010002 && fixed->dwProductVersionLS == 0x00020001,
+        "version 1.2.2.1");
+  WORD* translation = nullptr;
+  Check(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                       &length) &&
+            length == 4 && translation[0] == 0x0411 && translation[1] == 0x04B0,
+        "translation 0x0411 / 0x04B0");
+
+  struct {
+    const wchar_t* name;
+    const wchar_t* value;  // null: any text
+  } const strings[] = {
+      {L"Comments", L"親指ｼﾌﾄｷｰﾎﾞｰﾄﾞﾕｰﾃｨﾘﾃｨ"}, {L"FileDescription", L"tavik ｱﾌﾟﾘｹｰｼｮﾝ"},
+      {L"ProductName", L"tavik ｱﾌﾟﾘｹｰｼｮﾝ"},      {L"InternalName", L"tavik"},
+      {L"OriginalFilename", L"tavik.exe"},          {L"FileVersion", L"1, 2, 2, 1"},
+      {L"ProductVersion", L"1, 2, 2, 1"},           {L"LegalCopyright", nullptr},
+  };
+  for (const auto& s : strings) {
+    std::wstring key = std::wstring(L"\\StringFileInfo\\041104b0\\") + s.name;
+    wchar_t* value = nullptr;
+    bool found = VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) && value;
+    std::string what = "version string " + Utf8(s.name);
+    if (s.value == nullptr) {
+      Check(found && value[0] != 0, what.c_str());
+    } else {
+      CheckText(found ? value : L"(missing)", s.value, what.c_str());
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: tavik-resources-check TAVIK.EXE\n");
+    return 2;
+  }
+  HMODULE module = LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    std::printf("FAIL cannot open %s (error %lu)\n", argv[1], GetLastError());
+    return 1;
+  }
+
+  struct {
+    LPCSTR type;
+    int id;
+    const char* what;
+  } const wanted[] = {
+      {RT_DIALOG, tavik::tray::kAboutDialog, "dialog 100"},
+      {RT_DIALOG, tavik::tray::kMainDialog, "dialog 102"},
+      {RT_DIALOG, tavik::tray::kSettingsDialog, "dialog 133"},
+      {RT_MENU, tavik::tray::kTrayMenu, "menu 130"},
+      {RT_STRING, tavik::tray::kAboutMenuString / 16 + 1, "string block of 101"},
+      {RT_GROUP_ICON, tavik::tray::kIconResource, "icon 128"},
+      {RT_VERSION, 1, "version 1"},
+  };
+  for (const auto& w : wanted) {
+    std::string what = std::string(w.what) + " in Japanese";
+    Check(FindResourceExA(module, w.type, MAKEINTRESOURCEA(w.id), kJapanese) != nullptr, what.c_str());
+  }
+
+  CheckDialogs(module);
+  CheckMenu(module);
+  CheckString(module);
+  CheckIcon(module);
+  CheckVersion(argv[1], module);
+  FreeLibrary(module);
+
+  std::printf("%d failed\n", failures);
+  return failures == 0 ? 0 : 1;
+}

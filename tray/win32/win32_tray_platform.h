@@ -1,0 +1,80 @@
+// The tray program's platform on Windows: one line per call.
+#pragma once
+
+// The portable headers come first: their constants carry the Win32 names,
+// which <windows.h> defines as macros.
+#include "tray/tray_platform.h"
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <cstring>
+
+namespace tavik::tray {
+
+// A portable handle as the Win32 type, and back.
+template <typename To, typename From>
+To Win32(From h) {
+  return reinterpret_cast<To>(static_cast<uintptr_t>(h));
+}
+template <typename To, typename From>
+To Portable(From h) {
+  return static_cast<To>(reinterpret_cast<uintptr_t>(h));
+}
+
+class Win32TrayPlatform final : public TrayPlatform {
+ public:
+  tray::Handle CreateMutexA(int32_t bInitialOwner, const char* lpName) override {
+    return Portable<tray::Handle>(::CreateMutexA(nullptr, bInitialOwner, lpName));
+  }
+  uint32_t GetLastError() override { return ::GetLastError(); }
+  Hmodule LoadLibraryA(const char* lpLibFileName) override { return Portable<Hmodule>(::LoadLibraryA(lpLibFileName)); }
+  FarProc GetProcAddress(Hmodule hModule, const char* lpProcName) override {
+    return Portable<FarProc>(::GetProcAddress(Win32<HMODULE>(hModule), lpProcName));
+  }
+  int32_t FreeLibrary(Hmodule hLibModule) override { return ::FreeLibrary(Win32<HMODULE>(hLibModule)); }
+  void CallExport(FarProc proc) override { Win32<void (*)()>(proc)(); }
+  int32_t GetVersionExA(OsVersion* lpVersionInformation) override {
+    // The real record, of the size the program gives; only the platform
+    // goes back.
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = lpVersionInformation->dwOSVersionInfoSize;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    BOOL ok = ::GetVersionExA(&info);
+#pragma GCC diagnostic pop
+    lpVersionInformation->dwPlatformId = info.dwPlatformId;
+    return ok;
+  }
+  uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
+                                    char* lpReturnedString, uint32_t nSize, const char* lpFileName) override {
+    return ::GetPrivateProfileStringA(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
+  }
+  int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
+                                     const char* lpFileName) override {
+    return ::WritePrivateProfileStringA(lpAppName, lpKeyName, lpString, lpFileName);
+  }
+
+  int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) override {
+    return ::MessageBoxA(Win32<HWND>(hWnd), lpText, lpCaption, uType);
+  }
+  Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) override {
+    return Portable<Hicon>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), type, cx, cy, fuLoad));
+  }
+  int32_t Shell_NotifyIconA(uint32_t dwMessage, const NotifyIconData* lpData) override {
+    // The record's first version, the one every shell takes: its size is
+    // the real structure's up to the 64-byte tip.
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = Win32<HWND>(lpData->hWnd);
+    data.uID = lpData->uID;
+    data.uFlags = lpData->uFlags;
+    data.uCallbackMessage = lpData->uCallbackMessage;
+    data.hIcon = Win32<HICON>(lpData->hIcon);
+    std::memcpy(data.szTip, lpData->szTip, sizeof lpData->szTip);
+    return ::Shell_NotifyIconA(dwMessage, &data);
+  }
+};
+
+}  // namespace tavik::tray
