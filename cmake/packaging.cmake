@@ -1,0 +1,23 @@
+# The release archive of the Windows build: in build/windows, `cpack` makes
+# tavik-<version>-win64.zip with the two programs, the licence and the
+# Japanese user guide, all at the top of the archive, so that "extract all"
+# gives a folder from which tavik.exe runs as it is.
+install(PROGRAMS $<TARGET_FILE:tavik> $<TARGET_FILE:tavikhook> DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/ja/README.md DESTINATION docs/ja OPTIONAL)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME tavik)
+set(CPACK_PACKAGE_VENDOR "the tavik developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Japanese text entry with a thumb-shift keyboard on Windows")
+set(tavik_package_name tavik-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_FILE_NAME ${tavik_package_name})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+include(CPack)
+
+# The archive is built once more into a folder of its own and its contents
+# listed: exactly the files above, the guide when it exists.
+add_test(NAME package.zip
+  COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DBINARY_DIR=${CMAKE_BINARY_DIR}
+          -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DNAME=${tavik_package_name}
+          -P ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake)
