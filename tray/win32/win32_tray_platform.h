@@ -40,10 +40,16 @@ class Win32TrayPlatform final : public TrayPlatform {
     // goes back.
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = lpVersionInformation->dwOSVersionInfoSize;
+    // Deprecated, and its answer about the version is not to be trusted;
+    // the platform, which is all we read, is.
+#if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
     BOOL ok = ::GetVersionExA(&info);
+#if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
     lpVersionInformation->dwPlatformId = info.dwPlatformId;
     return ok;
   }
