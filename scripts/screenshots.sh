@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Photographs tavik.exe's tray menu, settings dialog and About box on the
+# Wine desktop, for the README: docs/images/tray-menu.png, settings.png and
+# about.png, each cropped to its window. A developer's tool, not a test.
+#
+# The dialogs ask for the font "ＭＳ Ｐゴシック", which Wine does not have;
+# the IPA P Gothic font stands in for it (and for the menu's font), through
+# Wine's font replacements, in a Wine prefix of this script's own so that
+# the tests' prefix stays as it is.
+#   usage: scripts/screenshots.sh   (builds what is missing of the Windows build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/windows
+
+if [ "${1:-}" != "--on-desktop" ]; then
+  # ImageMagick for the pictures, the IPA font for the Japanese texts, Wine's
+  # own fonts for the title bars' buttons (Marlett).
+  packages=(imagemagick fonts-ipafont-gothic fonts-wine)
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+
+  [ -d "$build" ] || cmake --preset windows
+  cmake --build "$build" -j2 --target tavik tavikhook tavik-shots
+
+  export TAVIK_WINEPREFIX="${TAVIK_WINEPREFIX:-$PWD/build/wineprefix-shots}"
+  exec scripts/wine-desktop.sh bash scripts/screenshots.sh --on-desktop
+fi
+
+# From here on: on the Wine desktop that scripts/wine-desktop.sh made.
+
+# ImageMagick's own programs: a convert earlier on the PATH may be another.
+import=$(command -v import-im6.q16 || command -v import)
+convert=$(command -v convert-im6.q16 || command -v convert)
+
+font=$(fc-list ':family=IPAPGothic' family | head -n 1 | cut -d, -f1)
+[ -n "$font" ] || { echo "screenshots: the IPA P Gothic font is not installed" >&2; exit 1; }
+for face in "ＭＳ Ｐゴシック" "MS UI Gothic"; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "$font" /f >/dev/null 2>&1
+done
+# With no window manager on the desktop, Wine draws the title bars itself
+# only when it is told that nobody else decorates its windows.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+# Their buttons take their symbols from Marlett; without a copy among the
+# prefix's fonts the close button shows the letter "r" (with it, under
+# Wine 8 on Xvfb, the button stays blank).
+marlett=/usr/share/wine/fonts/marlett.ttf
+[ -f "$marlett" ] && cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$build/tavik.exe" "$build/tavikhook.dll" "$work/"
+
+# Its answer goes through a file: tavik.exe, started by it, inherits its
+# standard output and would keep a pipe open for as long as it runs.
+shots() {
+  wine "$build/tavik-shots.exe" "$@" >"$work/answer"
+  tr -d '\r' <"$work/answer"
+}
+
+mkdir -p docs/images
+# Photographs the desktop and keeps the rectangle "left top width height".
+photograph() {
+  local name=$1 left top width height
+  read -r left top width height <<<"$2"
+  "$import" -window root "$work/desktop.png"
+  "$convert" "$work/desktop.png" -crop "${width}x${height}+${left}+${top}" +repage -strip "docs/images/$name.png"
+  echo "docs/images/$name.png: ${width}x${height} at ${left},${top}"
+}
+
+pid=$(shots start "Z:$work")
+# The menu opens at the cursor: somewhere in the middle of the screen.
+photograph tray-menu "$(shots menu "$pid")"
+shots close "$pid"
+photograph settings "$(shots settings "$pid")"
+shots close "$pid"
+photograph about "$(shots about "$pid")"
+shots close "$pid"
+shots quit "$pid"
