@@ -112,9 +112,12 @@ HWND FindDialog(DWORD processId, const wchar_t* title) {
   return search.found;
 }
 
-HWND WaitForDialog(const PROCESS_INFORMATION& pi, const wchar_t* title, DWORD milliseconds) {
+// Waits for the dialog, and when `shown` also until it is visible: a
+// message box exists a moment before it is shown.
+HWND WaitForDialog(const PROCESS_INFORMATION& pi, const wchar_t* title, DWORD milliseconds, bool shown = false) {
   for (DWORD waited = 0; waited <= milliseconds; waited += 100) {
-    if (HWND found = FindDialog(pi.dwProcessId, title)) return found;
+    HWND found = FindDialog(pi.dwProcessId, title);
+    if (found != nullptr && (!shown || IsWindowVisible(found))) return found;
     if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) return nullptr;
   }
   return nullptr;
@@ -204,8 +207,8 @@ int NoLibrary(const char* exe) {
   PROCESS_INFORMATION pi = Start(dir);
   if (pi.hProcess == nullptr) return 1;
   // The caption is the program's name.
-  HWND box = WaitForDialog(pi, L"tavik", 10000);
-  Check(box != nullptr && IsWindowVisible(box), "a message box captioned \"tavik\" appears");
+  HWND box = WaitForDialog(pi, L"tavik", 10000, true);
+  Check(box != nullptr, "a message box captioned \"tavik\" appears");
   if (box == nullptr) {
     Stop(pi);
     return 1;
