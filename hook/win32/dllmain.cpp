@@ -41,9 +41,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
 }
 
 extern "C" __declspec(dllexport) int HookStart() {
-  return tavik::HookStart(platform, SharedBlock(), tavik::Handle<tavik::Hinstance>(moduleInstance),
-                          tavik::Handle<tavik::HookProc>(&KeyboardHookProc),
-                          tavik::Handle<tavik::HookProc>(&MessageHookProc));
+  return tavik::HookStart(platform, SharedBlock(), tavik::Portable<tavik::Hinstance>(moduleInstance),
+                          tavik::Portable<tavik::HookProc>(&KeyboardHookProc),
+                          tavik::Portable<tavik::HookProc>(&MessageHookProc));
 }
 
 extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, SharedBlock()); }

@@ -3,6 +3,7 @@
 
 // The portable headers come first: their constants carry the Win32 names,
 // which <windows.h> defines as macros.
+#include "common/handle_cast.h"
 #include "hook/platform.h"
 #include "hook/bare_file_name.h"
 // clang-format off
@@ -15,67 +16,58 @@
 
 namespace tavik {
 
-template <typename To, typename From>
-To As(From h) {
-  return reinterpret_cast<To>(static_cast<uintptr_t>(h));
-}
-template <typename To, typename From>
-To Handle(From h) {
-  return static_cast<To>(reinterpret_cast<uintptr_t>(h));
-}
-
 class Win32Platform final : public InputPlatform {
  public:
-  Hwnd GetFocus() override { return Handle<Hwnd>(::GetFocus()); }
-  Hkl GetKeyboardLayout(uint32_t idThread) override { return Handle<Hkl>(::GetKeyboardLayout(idThread)); }
+  Hwnd GetFocus() override { return Portable<Hwnd>(::GetFocus()); }
+  Hkl GetKeyboardLayout(uint32_t idThread) override { return Portable<Hkl>(::GetKeyboardLayout(idThread)); }
   int16_t GetKeyState(int32_t nVirtKey) override { return ::GetKeyState(nVirtKey); }
   int16_t GetAsyncKeyState(int32_t vKey) override { return ::GetAsyncKeyState(vKey); }
   void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) override {
     ::keybd_event(bVk, bScan, dwFlags, dwExtraInfo);
   }
   Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) override {
-    return Handle<Hhook>(::SetWindowsHookExA(idHook, As<HOOKPROC>(lpfn), As<HINSTANCE>(hmod), dwThreadId));
+    return Portable<Hhook>(::SetWindowsHookExA(idHook, Win32<HOOKPROC>(lpfn), Win32<HINSTANCE>(hmod), dwThreadId));
   }
-  int32_t UnhookWindowsHookEx(Hhook hhk) override { return ::UnhookWindowsHookEx(As<HHOOK>(hhk)); }
+  int32_t UnhookWindowsHookEx(Hhook hhk) override { return ::UnhookWindowsHookEx(Win32<HHOOK>(hhk)); }
   intptr_t CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) override {
-    return ::CallNextHookEx(As<HHOOK>(hhk), nCode, wParam, lParam);
+    return ::CallNextHookEx(Win32<HHOOK>(hhk), nCode, wParam, lParam);
   }
 
-  Himc ImmGetContext(Hwnd hWnd) override { return Handle<Himc>(::ImmGetContext(As<HWND>(hWnd))); }
+  Himc ImmGetContext(Hwnd hWnd) override { return Portable<Himc>(::ImmGetContext(Win32<HWND>(hWnd))); }
   int32_t ImmReleaseContext(Hwnd hWnd, Himc hIMC) override {
-    return ::ImmReleaseContext(As<HWND>(hWnd), As<HIMC>(hIMC));
+    return ::ImmReleaseContext(Win32<HWND>(hWnd), Win32<HIMC>(hIMC));
   }
-  int32_t ImmGetOpenStatus(Himc hIMC) override { return ::ImmGetOpenStatus(As<HIMC>(hIMC)); }
-  int32_t ImmSetOpenStatus(Himc hIMC, int32_t fOpen) override { return ::ImmSetOpenStatus(As<HIMC>(hIMC), fOpen); }
+  int32_t ImmGetOpenStatus(Himc hIMC) override { return ::ImmGetOpenStatus(Win32<HIMC>(hIMC)); }
+  int32_t ImmSetOpenStatus(Himc hIMC, int32_t fOpen) override { return ::ImmSetOpenStatus(Win32<HIMC>(hIMC), fOpen); }
   int32_t ImmGetConversionStatus(Himc hIMC, uint32_t* lpfdwConversion, uint32_t* lpfdwSentence) override {
-    return ::ImmGetConversionStatus(As<HIMC>(hIMC), reinterpret_cast<DWORD*>(lpfdwConversion),
+    return ::ImmGetConversionStatus(Win32<HIMC>(hIMC), reinterpret_cast<DWORD*>(lpfdwConversion),
                                     reinterpret_cast<DWORD*>(lpfdwSentence));
   }
   int32_t ImmSetConversionStatus(Himc hIMC, uint32_t fdwConversion, uint32_t fdwSentence) override {
-    return ::ImmSetConversionStatus(As<HIMC>(hIMC), fdwConversion, fdwSentence);
+    return ::ImmSetConversionStatus(Win32<HIMC>(hIMC), fdwConversion, fdwSentence);
   }
   int32_t ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, uint32_t dwValue) override {
-    return ::ImmNotifyIME(As<HIMC>(hIMC), dwAction, dwIndex, dwValue);
+    return ::ImmNotifyIME(Win32<HIMC>(hIMC), dwAction, dwIndex, dwValue);
   }
   int32_t ImmGetCompositionStringA(Himc hIMC, uint32_t dwIndex, void* lpBuf, uint32_t dwBufLen) override {
-    return ::ImmGetCompositionStringA(As<HIMC>(hIMC), dwIndex, lpBuf, dwBufLen);
+    return ::ImmGetCompositionStringA(Win32<HIMC>(hIMC), dwIndex, lpBuf, dwBufLen);
   }
   uint32_t ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateList* lpCandList, uint32_t dwBufLen) override {
-    return ::ImmGetCandidateListA(As<HIMC>(hIMC), deIndex, reinterpret_cast<CANDIDATELIST*>(lpCandList), dwBufLen);
+    return ::ImmGetCandidateListA(Win32<HIMC>(hIMC), deIndex, reinterpret_cast<CANDIDATELIST*>(lpCandList), dwBufLen);
   }
   uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override {
-    return BareFileName(::ImmGetIMEFileNameA(As<HKL>(hKL), lpszFileName, uBufLen), lpszFileName, uBufLen);
+    return BareFileName(::ImmGetIMEFileNameA(Win32<HKL>(hKL), lpszFileName, uBufLen), lpszFileName, uBufLen);
   }
   int32_t ImmConfigureIMEA(Hkl hKL, Hwnd hWnd, uint32_t dwMode, void* lpData) override {
-    return ::ImmConfigureIMEA(As<HKL>(hKL), As<HWND>(hWnd), dwMode, lpData);
+    return ::ImmConfigureIMEA(Win32<HKL>(hKL), Win32<HWND>(hWnd), dwMode, lpData);
   }
 
   uint32_t GetModuleFileNameA(Hinstance hModule, char* lpFilename, uint32_t nSize) override {
-    return ::GetModuleFileNameA(As<HMODULE>(hModule), lpFilename, nSize);
+    return ::GetModuleFileNameA(Win32<HMODULE>(hModule), lpFilename, nSize);
   }
-  Hglobal GlobalAlloc(uint32_t uFlags, size_t dwBytes) override { return Handle<Hglobal>(::GlobalAlloc(uFlags, dwBytes)); }
-  void* GlobalLock(Hglobal hMem) override { return ::GlobalLock(As<HGLOBAL>(hMem)); }
-  Hglobal GlobalFree(Hglobal hMem) override { return Handle<Hglobal>(::GlobalFree(As<HGLOBAL>(hMem))); }
+  Hglobal GlobalAlloc(uint32_t uFlags, size_t dwBytes) override { return Portable<Hglobal>(::GlobalAlloc(uFlags, dwBytes)); }
+  void* GlobalLock(Hglobal hMem) override { return ::GlobalLock(Win32<HGLOBAL>(hMem)); }
+  Hglobal GlobalFree(Hglobal hMem) override { return Portable<Hglobal>(::GlobalFree(Win32<HGLOBAL>(hMem))); }
   uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
                                     char* lpReturnedString, uint32_t nSize, const char* lpFileName) override {
     return ::GetPrivateProfileStringA(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);

@@ -12,6 +12,7 @@ namespace {
 
 using namespace tavik::tray;
 using tavik::Hwnd;
+using tavik::Portable;
 
 // The program-wide state, one instance, as the hidden window's life needs it.
 struct Program {

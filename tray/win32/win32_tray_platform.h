@@ -3,6 +3,7 @@
 
 // The portable headers come first: their constants carry the Win32 names,
 // which <windows.h> defines as macros.
+#include "common/handle_cast.h"
 #include "tray/tray_platform.h"
 // clang-format off
 #include <windows.h>
@@ -12,16 +13,6 @@
 #include <cstring>
 
 namespace tavik::tray {
-
-// A portable handle as the Win32 type, and back.
-template <typename To, typename From>
-To Win32(From h) {
-  return reinterpret_cast<To>(static_cast<uintptr_t>(h));
-}
-template <typename To, typename From>
-To Portable(From h) {
-  return static_cast<To>(reinterpret_cast<uintptr_t>(h));
-}
 
 class Win32TrayPlatform final : public TrayPlatform {
  public:

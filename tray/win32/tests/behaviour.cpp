@@ -28,6 +28,7 @@
 #include "e2e/e2e_shared.h"
 #include "e2e/hosts.h"
 #include "tray/win32/tests/probe.h"
+#include "tray/win32/tests/wine_windows.h"
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
@@ -36,6 +37,7 @@
 namespace {
 
 using namespace tavik::e2e;
+using namespace tavik::wintest;
 using tavik::behaviour::ProbeBlock;
 
 constexpr UINT kTrayNotify = WM_USER + 100;
@@ -68,24 +70,6 @@ bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds = kWindowTi
     if (GetTickCount() - start > milliseconds) return false;
     Sleep(20);
   }
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
-}
-
-DWORD ProcessOf(HWND window) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  return process;
 }
 
 // The process's top-level windows of class `className` (and, unless null,
@@ -123,16 +107,6 @@ HWND WaitForWindow(DWORD processId, const wchar_t* className, const wchar_t* tit
 }
 
 // --- Folders and files ------------------------------------------------------------
-
-std::string FreshDirectory() {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(sizeof temp, temp);
-  for (unsigned n = GetTickCount();; ++n) {
-    std::string dir = std::string(temp) + "tavik-behaviour-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(n);
-    if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
-  }
-}
 
 void RemoveFolder(const std::string& dir) {
   WIN32_FIND_DATAA entry{};
@@ -307,7 +281,7 @@ class Tavik {
 
 // A fresh folder with tavik.exe (under `names`) and tavikhook.dll.
 std::string Folder(const std::string& exe, const std::string& dll, std::initializer_list<const char*> names) {
-  std::string dir = FreshDirectory();
+  std::string dir = FreshDirectory("behaviour");
   for (const char* name : names) Copy(exe, dir + "\\" + name);
   Copy(dll, dir + "\\tavikhook.dll");
   return dir;

@@ -15,7 +15,11 @@
 #include <windows.h>
 // clang-format on
 
+#include "tray/win32/tests/wine_windows.h"
+
 namespace {
+
+using tavik::wintest::Utf8;
 
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 int failures = 0;
@@ -23,13 +27,6 @@ int failures = 0;
 void Check(bool ok, const char* what) {
   std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
   if (!ok) ++failures;
-}
-
-std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
 }
 
 void CheckText(const std::wstring& got, const wchar_t* want, const char* what) {

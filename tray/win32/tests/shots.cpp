@@ -13,9 +13,7 @@
 #include <cstring>
 #include <string>
 
-// clang-format off
-#include <windows.h>
-// clang-format on
+#include "tray/win32/tests/wine_windows.h"
 
 namespace {
 
@@ -73,13 +71,9 @@ int Report(HWND window, const char* what) {
 }
 
 int Start(const std::string& dir) {
-  std::string exe = dir + "\\tavik.exe";
-  std::string commandLine = "\"" + exe + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
-    std::fprintf(stderr, "tavik-shots: cannot start %s (error %lu)\n", exe.c_str(), GetLastError());
+  PROCESS_INFORMATION pi = tavik::wintest::StartIn(dir, "tavik.exe");
+  if (pi.hProcess == nullptr) {
+    std::fprintf(stderr, "tavik-shots: cannot start tavik.exe in %s (error %lu)\n", dir.c_str(), GetLastError());
     return 1;
   }
   WaitForInputIdle(pi.hProcess, 10000);

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <string>
 
-// clang-format off
-#include <windows.h>
-// clang-format on
+#include "tray/win32/tests/wine_windows.h"
 
 namespace {
+
+using namespace tavik::wintest;
 
 int failures = 0;
 
@@ -25,24 +25,6 @@ void Check(bool ok, const char* what) {
   if (!ok) ++failures;
 }
 
-std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-// A new, empty directory under the temporary folder.
-std::string FreshDirectory() {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(sizeof temp, temp);
-  for (unsigned n = GetTickCount();; ++n) {
-    std::string dir = std::string(temp) + "tavik-smoke-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(n);
-    if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
-  }
-}
-
 bool Copy(const char* from, const std::string& to) {
   bool ok = CopyFileA(from, to.c_str(), FALSE);
   if (!ok) std::printf("     cannot copy %s to %s (error %lu)\n", from, to.c_str(), GetLastError());
@@ -50,14 +32,8 @@ bool Copy(const char* from, const std::string& to) {
 }
 
 PROCESS_INFORMATION Start(const std::string& dir) {
-  std::string exe = dir + "\\tavik.exe";
-  std::string commandLine = "\"" + exe + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
-    std::printf("     cannot start %s (error %lu)\n", exe.c_str(), GetLastError());
-  }
+  PROCESS_INFORMATION pi = StartIn(dir, "tavik.exe");
+  if (pi.hProcess == nullptr) std::printf("     cannot start tavik.exe in %s (error %lu)\n", dir.c_str(), GetLastError());
   return pi;
 }
 
@@ -77,18 +53,6 @@ bool EndsWithin(const PROCESS_INFORMATION& pi, DWORD milliseconds, DWORD* exitCo
   if (pi.hProcess == nullptr || WaitForSingleObject(pi.hProcess, milliseconds) != WAIT_OBJECT_0) return false;
   GetExitCodeProcess(pi.hProcess, exitCode);
   return true;
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
 }
 
 // The process's top-level dialog window (class "#32770") whose title is
@@ -156,7 +120,7 @@ void CheckSettingsFile(const std::string& dir) {
 }
 
 int Runs(const char* exe, const char* dll) {
-  std::string dir = FreshDirectory();
+  std::string dir = FreshDirectory("smoke");
   if (!Copy(exe, dir + "\\tavik.exe") || !Copy(dll, dir + "\\tavikhook.dll")) return 1;
 
   PROCESS_INFORMATION first = Start(dir);
@@ -201,7 +165,7 @@ int Runs(const char* exe, const char* dll) {
 }
 
 int NoLibrary(const char* exe) {
-  std::string dir = FreshDirectory();
+  std::string dir = FreshDirectory("smoke");
   if (!Copy(exe, dir + "\\tavik.exe")) return 1;
 
   PROCESS_INFORMATION pi = Start(dir);
