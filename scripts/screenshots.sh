@@ -16,19 +16,7 @@ build=build/windows
 if [ "${1:-}" != "--on-desktop" ]; then
   # ImageMagick for the pictures, the IPA font for the Japanese texts, Wine's
   # own fonts for the title bars' buttons (Marlett).
-  packages=(imagemagick fonts-ipafont-gothic fonts-wine)
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
+  bash scripts/install-packages.sh imagemagick fonts-ipafont-gothic fonts-wine
 
   [ -d "$build" ] || cmake --preset windows
   cmake --build "$build" -j2 --target tavik tavikhook tavik-shots

@@ -6,21 +6,11 @@ set -euo pipefail
 packages=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           valgrind wine wine64 xvfb locales)
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"
 
 # The end-to-end tests run Wine in the Japanese locale.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   echo "generating the ja_JP.UTF-8 locale"
   $sudo sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
