@@ -1,10 +1,13 @@
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "common/settings.h"
 #include "sim/block_words.h"
+#include "sim/cp932.h"
 #include "sim/desktop.h"
 #include "sim/scenario.h"
 
@@ -21,6 +24,45 @@ struct Token {
   bool quoted = false;
 };
 
+// The bytes of one UTF-8 character starting with `lead`; 0 for a byte that
+// cannot start one.
+size_t Utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// A run of literal characters of a quoted string, as the code page 932
+// bytes that the hooks and the IME deal in. A character without such a form
+// is named, so that the writer sees which one to spell with \x escapes.
+std::string Cp932(const std::string& literal) {
+  bool ascii = true;
+  for (char c : literal) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return literal;
+  if (std::optional<std::string> bytes = Utf8ToCp932(literal)) return *bytes;
+  for (size_t i = 0; i < literal.size();) {
+    auto lead = static_cast<unsigned char>(literal[i]);
+    size_t n = Utf8Length(lead);
+    if (n == 0 || i + n > literal.size()) throw Malformed("string is not UTF-8");
+    uint32_t code = n == 1 ? lead : lead & (0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) {
+      auto b = static_cast<unsigned char>(literal[i + k]);
+      if ((b & 0xC0) != 0x80) throw Malformed("string is not UTF-8");
+      code = (code << 6) | (b & 0x3Fu);
+    }
+    std::string ch = literal.substr(i, n);
+    if (!Utf8ToCp932(ch)) {
+      char where[16];
+      std::snprintf(where, sizeof where, "U+%04X", static_cast<unsigned>(code));
+      throw Malformed("'" + ch + "' (" + where + ") has no code page 932 form");
+    }
+    i += n;
+  }
+  throw Malformed("string is not UTF-8");  // each character converts, the whole does not
+}
+
 std::vector<Token> Tokenize(const std::string& line) {
   std::vector<Token> tokens;
   size_t i = 0;
@@ -36,6 +78,13 @@ std::vector<Token> Tokenize(const std::string& line) {
       t.quoted = true;
       ++i;
       bool closed = false;
+      // Literal characters are UTF-8 and gather here until an escape or
+      // the closing quote; escapes give bytes as they are.
+      std::string literal;
+      auto flush = [&] {
+        t.text += Cp932(literal);
+        literal.clear();
+      };
       while (i < line.size()) {
         char d = line[i++];
         if (d == '"') {
@@ -43,10 +92,11 @@ std::vector<Token> Tokenize(const std::string& line) {
           break;
         }
         if (d != '\\') {
-          t.text += d;
+          literal += d;
           continue;
         }
         if (i >= line.size()) break;
+        flush();
         char e = line[i++];
         if (e == 'x') {
           if (i + 2 > line.size()) throw Malformed("bad \\x escape in string");
@@ -59,11 +109,14 @@ std::vector<Token> Tokenize(const std::string& line) {
           i += 2;
         } else if (e == '"' || e == '\\') {
           t.text += e;
+        } else if (e == 'n') {
+          t.text += '\n';
         } else {
           throw Malformed(std::string("unknown escape \\") + e + " in string");
         }
       }
       if (!closed) throw Malformed("unterminated string");
+      flush();
     } else {
       while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') t.text += line[i++];
     }

@@ -1,0 +1,18 @@
+// Text in scenario files is UTF-8, while everything the hooks and the IME
+// exchange is code page 932 bytes: the conversion between them. The
+// simulator on Linux converts with iconv, the Windows programs (tavik-e2e,
+// tavik-sim.exe) with the code page tables of Windows itself; the two may
+// disagree only on the few characters that glibc maps one way only (such as
+// U+301C, which Windows refuses without a best fit).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tavik::sim {
+
+// The code page 932 bytes of UTF-8 text; none when the text is not UTF-8 or
+// has a character that code page 932 cannot hold.
+std::optional<std::string> Utf8ToCp932(const std::string& utf8);
+
+}  // namespace tavik::sim
