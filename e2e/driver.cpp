@@ -122,12 +122,30 @@ class Desktop {
   }
 
   // The target's state once it has handled every message posted to it so
-  // far (the IME posts its composition messages).
-  void Snapshot() {
+  // far (the IME posts its composition messages), with the text of one of
+  // its edit controls (as kCmdFocus names them).
+  void Snapshot(WPARAM textOf = 1) {
     uint32_t seq = ++syncSeq_;
     PostMessageA(targets_.window(), kCmdSync, seq, 0);
     for (DWORD start = GetTickCount(); shared_->syncSeq != seq && GetTickCount() - start < kTimeoutMs;) Sleep(1);
-    Tell(kCmdSnapshot);
+    Tell(kCmdSnapshot, textOf);
+  }
+
+  // An edit control's text and caret, as the target reads them.
+  tavik::sim::AppText Text(WPARAM window) {
+    Snapshot(window);
+    const Shared& s = *shared_;
+    size_t n = s.snapEditTextLength > 0 ? static_cast<size_t>(s.snapEditTextLength) : 0;
+    return tavik::sim::AppText{std::string(reinterpret_cast<const char*>(s.snapEditText), n), s.snapCaret};
+  }
+
+  // The text of an edit control, with the caret at `caret` characters (-1:
+  // after the text).
+  void SetText(WPARAM window, const std::string& text, LPARAM caret = -1) {
+    size_t n = text.size() < sizeof shared_->stagedText ? text.size() : sizeof shared_->stagedText;
+    std::memcpy(shared_->stagedText, text.data(), n);
+    shared_->stagedTextLength = static_cast<uint32_t>(n);
+    Tell(kCmdSetText, window, caret);
   }
 
   void HookStartNow() {
@@ -187,8 +205,10 @@ class Desktop {
     std::memcpy(s.stagedComposition, text, sizeof text);
     std::memcpy(s.stagedAttributes, attr, sizeof attr);
     s.stagedCandidates = 3;
+    SetText(1, "");
     Tell(kCmdApplyStaged);
-    Snapshot();
+    // The application shows no composition: its text is what was committed.
+    if (!Text(1).text.empty()) return Fail(why, "the composition shows in the edit control's text");
     if (!s.snapOpen || s.snapConversion != 0x19) return Fail(why, "the test IME does not keep open status and mode");
     if (s.snapCompositionLength != 4 || std::memcmp(s.snapComposition, text, 4) != 0) {
       return Fail(why, "the test IME's composition reads back as " + Bytes(s.snapComposition, 4));
@@ -207,10 +227,12 @@ class Desktop {
     if (s.snapCompositionLength != 0 || s.committedLength != 4 || std::memcmp(s.committed, text, 4) != 0) {
       return Fail(why, "CPS_COMPLETE did not commit the test IME's composition");
     }
-    std::string edit(reinterpret_cast<const char*>(s.snapEditText),
-                     s.snapEditTextLength > 0 ? static_cast<size_t>(s.snapEditTextLength) : 0);
-    if (edit.find(reinterpret_cast<const char*>(text), 0, sizeof text) == std::string::npos) {
-      return Fail(why, "the committed text did not reach the edit control: " + Bytes(s.snapEditText, edit.size()));
+    // Once: neither the edit control's own IME handling nor WM_IME_CHAR
+    // adds it again.
+    std::string edit = Text(1).text;
+    if (edit != std::string(reinterpret_cast<const char*>(text), sizeof text)) {
+      return Fail(why, "the committed text reached the edit control as " +
+                           Bytes(reinterpret_cast<const uint8_t*>(edit.data()), edit.size()));
     }
     Tell(kCmdApplyStaged);
     Tell(kCmdNotify, CPS_CANCEL);
@@ -219,10 +241,7 @@ class Desktop {
       return Fail(why, "CPS_CANCEL did not drop the test IME's composition");
     }
     // A commit stays in the edit control when a later composition is cancelled.
-    if (std::string(reinterpret_cast<const char*>(s.snapEditText),
-                     s.snapEditTextLength > 0 ? static_cast<size_t>(s.snapEditTextLength) : 0) != edit) {
-      return Fail(why, "cancelling a composition changed the committed text in the edit control");
-    }
+    if (Text(1).text != edit) return Fail(why, "cancelling a composition changed the committed text in the edit control");
     Tell(kCmdConfigure);
     std::vector<std::string> got = ImeTold(s, told);
     if (got != std::vector<std::string>{"revert", "complete", "cancel", "configure"}) {
@@ -424,6 +443,8 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     desktop_.Tell(kCmdSetOpen, 0);
     desktop_.Tell(kCmdSetMode, 0, 0);
     s.committedLength = 0;
+    desktop_.SetText(1, "");
+    desktop_.SetText(2, "");
   }
 
   std::vector<std::string> End() override {
@@ -453,11 +474,14 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     WritePrivateProfileStringA(tavik::kSettingsSection, c.key.c_str(), c.value.c_str(), tavik::kSettingsFile);
   }
   void Arrange(const cmd::NoSettings&) override { DeleteFileA(tavik::kSettingsFile); }
-  void Arrange(const cmd::Window&) override {}  // editor and plain exist from the start
+  // editor and plain exist from the start.
+  void Arrange(const cmd::Window& c) override { current_ = c.name == "editor" ? 1 : 2; }
   void Arrange(const cmd::Focus& c) override {
     focus_ = c.name.empty() ? 0 : c.name == "editor" ? 1 : 2;
+    if (focus_ != 0) current_ = focus_;
     desktop_.Tell(kCmdFocus, focus_);
   }
+  void Arrange(const cmd::Text& c) override { desktop_.SetText(current_, c.bytes); }
   void Arrange(const cmd::ImeFile& c) override {
     SwitchKeepingArrangements([&](std::string& why) { return desktop_.targets().UseImeFile(*c.name, why); });
   }
@@ -584,6 +608,7 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     desktop_.Snapshot();
     return desktop_.shared().snapCapsLock != 0;
   }
+  tavik::sim::AppText Text() override { return desktop_.Text(current_); }
 
   void Reading(const tavik::sim::ScenarioLine& line) override { line_ = &line; }
   std::vector<std::string> TakeTrace() override { return std::exchange(trace_, {}); }
@@ -600,7 +625,9 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   template <typename Switch>
   void SwitchKeepingArrangements(Switch doSwitch) {
     Shared& s = desktop_.shared();
-    desktop_.Snapshot();
+    // Each window's text goes along too: another program's copy still has
+    // whatever an earlier scenario left in it.
+    tavik::sim::AppText texts[2] = {desktop_.Text(1), desktop_.Text(2)};
     uint32_t open = s.snapOpen;
     uint32_t conversion = s.snapConversion;
     uint32_t sentence = s.snapSentence;
@@ -612,6 +639,9 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     desktop_.Tell(kCmdFocus, focus_);
     desktop_.Tell(kCmdSetOpen, open);
     desktop_.Tell(kCmdSetMode, conversion, sentence);
+    for (WPARAM window : {1, 2}) {
+      desktop_.SetText(window, texts[window - 1].text, static_cast<LPARAM>(texts[window - 1].caret));
+    }
     Stage();
   }
 
@@ -656,7 +686,8 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
   int32_t candidates_ = -1;
   std::vector<KeyId> held_;
   std::vector<KeyId> down_;
-  WPARAM focus_ = 1;  // as kCmdFocus takes it
+  WPARAM focus_ = 1;    // as kCmdFocus takes it
+  WPARAM current_ = 1;  // the window `ime` commands and text expectations are about, likewise
   const tavik::sim::ScenarioLine* line_ = nullptr;
   std::vector<std::string> trace_;  // lines of our own for the report
   uint32_t stepStart_ = 0;

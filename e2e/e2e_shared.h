@@ -18,12 +18,13 @@ enum TargetCommand : unsigned {
   kCmdSetOpen = 0x8000 + 1,  // WM_APP + n; wParam: 0 or 1
   kCmdSetMode,               // wParam: conversion, lParam: sentence
   kCmdApplyStaged,           // composition, attributes and candidates from the block
-  kCmdSnapshot,              // fill the snapshot fields
+  kCmdSnapshot,              // fill the snapshot fields; wParam: whose text, 1 editor (also 0), 2 plain
   kCmdFocus,                 // wParam: 0 none, 1 editor, 2 plain (a window without IME)
   kCmdForeground,            // bring the target to the foreground
   kCmdNotify,                // ImmNotifyIME(NI_COMPOSITIONSTR, wParam, 0), for the driver's own check of the IME
   kCmdConfigure,             // ImmConfigureIMEA(IME_CONFIG_GENERAL), likewise
   kCmdLayout,                // wParam: a keyboard layout id such as 0xE0020411, made the target thread's layout
+  kCmdSetText,               // stagedText into wParam's window (1 editor, 2 plain), caret at lParam characters (-1: end)
   kCmdSync,                  // posted: the target writes wParam to syncSeq once it gets here
 };
 
@@ -65,6 +66,8 @@ struct Shared {
   uint8_t stagedComposition[512];
   uint8_t stagedAttributes[512];
   int32_t stagedCandidates;  // entries of the first candidate list; -1: no list
+  uint32_t stagedTextLength;
+  uint8_t stagedText[4096];  // code page 932, "\n" for a line break
 
   // Written by the test IME.
   volatile uint32_t imeCallCount;
@@ -82,8 +85,11 @@ struct Shared {
   int32_t snapAttributesLength;
   uint8_t snapAttributes[512];
   int32_t snapCandidates;  // dwCount of the first candidate list; -1: no list
+  // The text of the edit control asked for, as code page 932 with "\n" for
+  // each "\r\n", and its caret in characters ("\r\n" counting as one).
   int32_t snapEditTextLength;
-  uint8_t snapEditText[512];  // the edit control's text
+  uint8_t snapEditText[4096];
+  uint32_t snapCaret;
   uint32_t snapCapsLock;
   uint32_t snapHookLoaded;
   uint64_t snapLayout;     // GetKeyboardLayout(0)

@@ -7,12 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "e2e/e2e_shared.h"
 // clang-format off
 #include <windows.h>
 #include <imm.h>
 // clang-format on
+
+// IMM32 exports it (the system calls it for each key-down a window
+// retrieves) without a declaration in <imm.h>.
+extern "C" DWORD WINAPI ImmProcessKey(HWND, HKL, UINT, LPARAM, DWORD);
 
 namespace {
 
@@ -23,7 +28,99 @@ HWND mainWindow = nullptr;
 HWND editor = nullptr;
 HWND plain = nullptr;  // an edit control with the IME switched off
 
-void Snapshot() {
+WNDPROC editProc = nullptr;  // the EDIT class's own window procedure
+
+// The edit control's text as the simulated desktop keeps an application's:
+// code page 932 with "\n" for each "\r\n", and the caret in characters,
+// a line break counting as one.
+void ReadText(HWND edit) {
+  int n = GetWindowTextLengthW(edit);
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), n + 1)));
+  DWORD start = 0;
+  DWORD end = 0;
+  SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  std::wstring flat;
+  uint32_t caret = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i < start) ++caret;
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+    flat += text[i];
+  }
+  int bytes = flat.empty() ? 0
+                           : WideCharToMultiByte(932, 0, flat.data(), static_cast<int>(flat.size()),
+                                                 reinterpret_cast<char*>(shared->snapEditText),
+                                                 sizeof shared->snapEditText, nullptr, nullptr);
+  shared->snapEditTextLength = bytes;
+  shared->snapCaret = caret;
+}
+
+// The driver's text into the edit control, "\n" becoming "\r\n", with the
+// caret at `caret` characters (or at the end).
+void SetText(HWND edit, LPARAM caret) {
+  uint32_t n = shared->stagedTextLength < sizeof shared->stagedText ? shared->stagedTextLength
+                                                                      : static_cast<uint32_t>(sizeof shared->stagedText);
+  std::wstring wide(n, L'\0');
+  int chars = n == 0 ? 0
+                     : MultiByteToWideChar(932, 0, reinterpret_cast<const char*>(shared->stagedText),
+                                           static_cast<int>(n), wide.data(), static_cast<int>(n));
+  wide.resize(static_cast<size_t>(chars > 0 ? chars : 0));
+  std::wstring text;
+  size_t at = 0;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (static_cast<LPARAM>(i) == caret) at = text.size();
+    text += wide[i] == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, wide[i]);
+  }
+  if (caret < 0 || static_cast<size_t>(caret) >= wide.size()) at = text.size();
+  SetWindowTextW(edit, text.c_str());
+  SendMessageW(edit, EM_SETSEL, at, at);
+}
+
+// The IME's result string goes in at the caret, once: the composition is
+// never shown in the text (the simulated desktop has no such thing), and
+// nothing reaches the edit control's own IME handling, which would insert
+// the result itself or have DefWindowProc turn it into WM_IME_CHAR and
+// WM_CHAR messages.
+void InsertResult(HWND edit) {
+  HIMC himc = ImmGetContext(edit);
+  LONG size = ImmGetCompositionStringW(himc, GCS_RESULTSTR, nullptr, 0);
+  if (size > 0) {
+    std::wstring result(static_cast<size_t>(size) / sizeof(WCHAR), L'\0');
+    ImmGetCompositionStringW(himc, GCS_RESULTSTR, result.data(), static_cast<DWORD>(size));
+    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(result.c_str()));
+  }
+  ImmReleaseContext(edit, himc);
+}
+
+// The characters the simulated desktop's editor types, so that scenarios
+// read the same text on both desktops: Space, Enter, Tab, Backspace,
+// digits, and letters in lower case whatever Shift and CapsLock say; none
+// while Ctrl or Alt is down, and no other character.
+bool Typeable(WPARAM& c) {
+  if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+  if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+  return c == ' ' || c == '\r' || c == '\t' || c == '\b' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+}
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_IME_STARTCOMPOSITION:
+    case WM_IME_ENDCOMPOSITION:
+    case WM_IME_CHAR:
+      return 0;
+    case WM_IME_COMPOSITION:
+      if ((lParam & GCS_RESULTSTR) != 0) InsertResult(hwnd);
+      return 0;
+    case WM_CHAR:
+      if (!Typeable(wParam)) return 0;
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcW(editProc, hwnd, msg, wParam, lParam);
+}
+
+void Snapshot(HWND textOf) {
   HIMC himc = ImmGetContext(editor);
   DWORD conversion = 0;
   DWORD sentence = 0;
@@ -44,8 +141,7 @@ void Snapshot() {
     }
   }
   ImmReleaseContext(editor, himc);
-  shared->snapEditTextLength = GetWindowTextA(editor, reinterpret_cast<char*>(shared->snapEditText),
-                                              sizeof shared->snapEditText);
+  ReadText(textOf);
   shared->snapCapsLock = (GetKeyState(VK_CAPITAL) & 1) != 0;
   shared->snapHookLoaded = GetModuleHandleA("tavikhook.dll") != nullptr;
   shared->hookLoadedInTarget = shared->snapHookLoaded;
@@ -71,6 +167,13 @@ bool SwitchLayout(uint32_t id) {
   HKL layout = LoadKeyboardLayoutA(name, KLF_ACTIVATE);
   if (layout == nullptr) return false;
   ActivateKeyboardLayout(layout, 0);
+  // Windows selects the new layout's IME into the thread's input contexts
+  // as the layout is activated. Wine 8 does it only when the next key-down
+  // reaches ImmProcessKey, and that selection (ImeSelect) starts the
+  // context afresh: a composition the driver stages after the switch would
+  // be gone by the time the key reached the IME. A key-down of no key
+  // makes the selection happen now.
+  ImmProcessKey(editor, layout, 0, 0, 0);
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetKeyboardLayout(0))) == id;
 }
 
@@ -103,7 +206,10 @@ LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
       result = ImmEscapeA(GetKeyboardLayout(0), himc, kEscapeApplyStaged, nullptr);
       break;
     case kCmdSnapshot:
-      Snapshot();
+      Snapshot(wParam == 2 ? plain : editor);
+      break;
+    case kCmdSetText:
+      SetText(wParam == 2 ? plain : editor, lParam);
       break;
     case kCmdFocus:
       SetFocus(wParam == 1 ? editor : wParam == 2 ? plain : nullptr);
@@ -123,7 +229,7 @@ LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case kCmdLayout:
       result = SwitchLayout(static_cast<uint32_t>(wParam));
-      Snapshot();
+      Snapshot(editor);
       break;
     default:
       result = 0;
@@ -148,7 +254,12 @@ void Record(const MSG& m) {
   uint32_t n = shared->keyCount;
   if (n >= std::size(shared->keys)) return;
   auto l = static_cast<uint32_t>(m.lParam);
-  shared->keys[n] = Keystroke{static_cast<uint32_t>(m.wParam), (l >> 16) & 0x1FF, (l >> 31) & 1, m.message,
+  // A key the IME takes arrives as VK_PROCESSKEY; the key itself is still
+  // what was delivered (and what the simulated desktop records), and IMM32
+  // keeps it until TranslateMessage hands it to the IME.
+  auto vk = static_cast<uint32_t>(m.wParam);
+  if (vk == VK_PROCESSKEY) vk = ImmGetVirtualKey(m.hwnd);
+  shared->keys[n] = Keystroke{vk, (l >> 16) & 0x1FF, (l >> 31) & 1, m.message,
                               static_cast<uint32_t>(GetCurrentProcessId())};
   shared->keyCount = n + 1;
 }
@@ -175,11 +286,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   wc.lpszClassName = L"TavikE2ETarget";
   RegisterClassW(&wc);
   mainWindow = CreateWindowExW(0, wc.lpszClassName, L"tavik e2e target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                               400, 200, nullptr, nullptr, instance, nullptr);
-  editor = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 360, 24, mainWindow, nullptr,
-                           instance, nullptr);
-  plain = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50, 360, 24, mainWindow, nullptr,
-                          instance, nullptr);
+                               400, 300, nullptr, nullptr, instance, nullptr);
+  // Multi-line, as the simulated desktop's editor is, in a fixed-pitch font
+  // so that Up and Down keep the column in characters (of ASCII text), and
+  // scrolling sideways rather than wrapping, so that a line is what lies
+  // between two line breaks.
+  const DWORD style = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL |
+                      ES_AUTOHSCROLL;
+  editor = CreateWindowExW(0, L"EDIT", L"", style, 10, 10, 360, 110, mainWindow, nullptr, instance, nullptr);
+  plain = CreateWindowExW(0, L"EDIT", L"", style, 10, 130, 360, 110, mainWindow, nullptr, instance, nullptr);
+  for (HWND edit : {editor, plain}) {
+    SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
+    editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EditProc)));
+  }
   ImmAssociateContext(plain, nullptr);
   SetWindowsHookExW(WH_KEYBOARD, ProbeHook, nullptr, GetCurrentThreadId());
   SetForegroundWindow(mainWindow);

@@ -1,7 +1,9 @@
 // testime.ime: an input method that converts nothing. It lets every key
-// through to the application, takes on the composition and candidate list
-// that the end-to-end driver stages, and records what it is told to do
-// (commit, revert, cancel, configure) where the driver can read it.
+// through to the application but Enter while it holds a composition, which
+// commits it (a Japanese IME's commit key), takes on the composition and
+// candidate list that the end-to-end driver stages, and records what it is
+// told to do (commit, revert, cancel, configure) where the driver can read
+// it.
 #include <cstring>
 #include <iterator>
 
@@ -257,9 +259,30 @@ __declspec(dllexport) BOOL WINAPI ImeSetActiveContext(HIMC, BOOL) { return TRUE;
 __declspec(dllexport) BOOL WINAPI ImeSetCompositionString(HIMC, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
   return FALSE;
 }
-// Every key goes to the application as it is.
-__declspec(dllexport) BOOL WINAPI ImeProcessKey(HIMC, UINT, LPARAM, CONST LPBYTE) { return FALSE; }
-__declspec(dllexport) UINT WINAPI ImeToAsciiEx(UINT, UINT, CONST LPBYTE, LPDWORD, UINT, HIMC) { return 0; }
+// Every key goes to the application as it is, but an Enter key-down while
+// the IME is open with a composition: that one is the IME's. IMM32 then
+// hands the application VK_PROCESSKEY in its place, and gives the key to
+// ImeToAsciiEx from TranslateMessage.
+__declspec(dllexport) BOOL WINAPI ImeProcessKey(HIMC himc, UINT vk, LPARAM keyData, CONST LPBYTE) {
+  if ((vk & 0xFF) != VK_RETURN || (keyData & 0x80000000) != 0 || himc == nullptr) return FALSE;
+  LPINPUTCONTEXT ic = ImmLockIMC(himc);
+  if (ic == nullptr) return FALSE;
+  BOOL mine = ic->fOpen && ReadComposition(ic).length != 0;
+  ImmUnlockIMC(himc);
+  return mine;
+}
+
+// Enter commits the composition exactly as CPS_COMPLETE does. The messages
+// go out through the input context's own buffer, sent at once, rather than
+// through the list IMM32 passes in, which it would post for later.
+__declspec(dllexport) UINT WINAPI ImeToAsciiEx(UINT vk, UINT, CONST LPBYTE, LPDWORD, UINT, HIMC himc) {
+  if ((vk & 0xFF) != VK_RETURN || himc == nullptr) return 0;
+  LPINPUTCONTEXT ic = ImmLockIMC(himc);
+  if (ic == nullptr) return 0;
+  Complete(himc, ic);
+  ImmUnlockIMC(himc);
+  return 0;
+}
 
 __declspec(dllexport) BOOL WINAPI ImeSelect(HIMC himc, BOOL select) {
   Record(tavik::e2e::kImeSelect, select ? 1 : 0, 0, 0);

@@ -25,24 +25,7 @@ const char* const kFailableCalls[] = {
     "ImmConfigureIMEA",   "GetModuleFileNameA",     "GlobalAlloc",            "GlobalLock",
 };
 
-std::string Quoted(const char* s) {
-  if (s == nullptr) return "NULL";
-  std::string out = "\"";
-  for (const char* c = s; *c != '\0'; ++c) {
-    auto u = static_cast<unsigned char>(*c);
-    if (*c == '"' || *c == '\\') {
-      out += '\\';
-      out += *c;
-    } else if (u < 0x20 || u >= 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", u);
-      out += buf;
-    } else {
-      out += *c;
-    }
-  }
-  return out + "\"";
-}
+std::string QuotedOrNull(const char* s) { return s == nullptr ? "NULL" : Quoted(std::string(s)); }
 
 std::string Bytes(const void* data, size_t n) {
   std::string out = "[";
@@ -65,6 +48,26 @@ std::string KeyText(uint32_t vk, uint32_t scanKey) {
 }
 
 }  // namespace
+
+std::string Quoted(const std::string& bytes) {
+  std::string out = "\"";
+  for (char c : bytes) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (u < 0x20 || u >= 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
 
 std::string Hex(uint64_t value) {
   if (value == 0) return "0";
@@ -253,6 +256,25 @@ void Desktop::Deliver(uint32_t vk, intptr_t lParam) {
         KeyText(vk, scanKey));
   if (w != nullptr) w->received.push_back(ReceivedKey{vk, scanKey, up});
   if (vk == w32::VK_CAPITAL && !up) keyState_[w32::VK_CAPITAL] ^= 1u;
+  if (w == nullptr || up) return;
+  // A Japanese IME takes Enter as its commit key while it holds a
+  // composition: the composition goes in, no line break does. Only an Enter
+  // sent behind it reaches the application as one.
+  if (vk == w32::VK_RETURN && w->hasIme && w->open && !w->composition.empty()) {
+    Commit(*w);
+    return;
+  }
+  // Ctrl and Alt as `hold` arranges them: what typing sees of the keyboard here.
+  auto held = [this](uint32_t key) { return (asyncState_[key] & 0x8000u) != 0; };
+  w->text.KeyDown(vk, held(w32::VK_CONTROL) || held(w32::VK_MENU));
+}
+
+void Desktop::Commit(Window& w) {
+  if (!w.composition.empty()) Trace("commit " + Quoted(w.composition));
+  w.committed += w.composition;
+  w.text.Insert(w.composition);
+  w.composition.clear();
+  w.attributes.clear();
 }
 
 std::vector<std::string> Desktop::InvariantViolations() const {
@@ -460,10 +482,7 @@ int32_t Desktop::ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, ui
     r = 1;
     switch (dwIndex) {
       case w32::CPS_COMPLETE:
-        w->committed += w->composition;
-        if (!w->composition.empty()) Trace("commit " + Quoted(w->composition.c_str()));
-        w->composition.clear();
-        w->attributes.clear();
+        Commit(*w);
         break;
       case w32::CPS_CANCEL:
         w->composition.clear();
@@ -555,7 +574,7 @@ uint32_t Desktop::ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufL
     }
   }
   Trace("ImmGetIMEFileNameA(" + Hex(static_cast<uintptr_t>(hKL)) + ", buf, " + Hex(uBufLen) + ") = " + Hex(r) +
-        (r != 0 && imeFileName_ ? " " + Quoted(imeFileName_->c_str()) : ""));
+        (r != 0 && imeFileName_ ? " " + Quoted(*imeFileName_) : ""));
   return r;
 }
 
@@ -582,7 +601,7 @@ uint32_t Desktop::GetModuleFileNameA(Hinstance hModule, char* lpFilename, uint32
     r = len < nSize ? len : nSize;
   }
   Trace("GetModuleFileNameA(" + (hModule == Hinstance{} ? std::string("NULL") : std::string("hinst")) + ", buf, " +
-        Hex(nSize) + ") = " + Hex(r) + (r != 0 ? " " + Quoted(lpFilename) : ""));
+        Hex(nSize) + ") = " + Hex(r) + (r != 0 ? " " + QuotedOrNull(lpFilename) : ""));
   return r;
 }
 
@@ -615,9 +634,9 @@ Hglobal Desktop::GlobalFree(Hglobal hMem) {
 uint32_t Desktop::GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
                                            char* lpReturnedString, uint32_t nSize, const char* lpFileName) {
   uint32_t r = profiles_.GetString(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
-  Trace("GetPrivateProfileStringA(" + Quoted(lpAppName) + ", " + Quoted(lpKeyName) + ", " + Quoted(lpDefault) +
-        ", buf, " + Hex(nSize) + ", " + Quoted(lpFileName) + ") = " + Hex(r) + " " +
-        Quoted(nSize != 0 ? lpReturnedString : ""));
+  Trace("GetPrivateProfileStringA(" + QuotedOrNull(lpAppName) + ", " + QuotedOrNull(lpKeyName) + ", " +
+        QuotedOrNull(lpDefault) + ", buf, " + Hex(nSize) + ", " + QuotedOrNull(lpFileName) + ") = " + Hex(r) + " " +
+        QuotedOrNull(nSize != 0 ? lpReturnedString : ""));
   return r;
 }
 

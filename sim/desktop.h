@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hook/platform.h"
+#include "sim/editor_text.h"
 #include "sim/profile.h"
 
 namespace tavik::sim {
@@ -35,6 +36,7 @@ struct Window {
   std::string attributes;   // one attribute byte per composition byte
   std::optional<uint32_t> candidateList;  // entries of the first list; none when unset
   std::string committed;  // text the IME has committed to the application
+  EditorText text;        // what the application shows: typed keys and commits
   std::vector<ReceivedKey> received;
 };
 
@@ -176,6 +178,8 @@ class Desktop final : public InputPlatform {
   intptr_t RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_t lParam);
   intptr_t CallHookAt(size_t index, int32_t code, uintptr_t wParam, intptr_t lParam);
   void Deliver(uint32_t vk, intptr_t lParam);
+  // The IME's composition to the application, at its caret.
+  void Commit(Window& w);
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
 
   std::vector<Window> windows_;
@@ -220,5 +224,9 @@ intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown);
 
 // "0" or "0x1B": how numbers appear in the trace.
 std::string Hex(uint64_t value);
+
+// "a\"b": how strings appear in the trace, with \", \\, \n and \xNN
+// escapes (bytes below 0x20 and from 0x7F up).
+std::string Quoted(const std::string& bytes);
 
 }  // namespace tavik::sim

@@ -99,6 +99,9 @@ struct Set {
   std::string word;
   int64_t value = 0;
 };
+struct Text {
+  std::string bytes;  // the current window's text, the caret after it
+};
 
 // --- Steps ---------------------------------------------------------------
 struct HookStart {};
@@ -171,6 +174,12 @@ struct ExpectToggled {
   KeyId key;
   bool on = false;
 };
+struct ExpectText {
+  std::string text;
+};
+struct ExpectCaret {
+  uint32_t caret = 0;  // in characters
+};
 
 }  // namespace cmd
 
@@ -179,14 +188,14 @@ using Command = std::variant<
     cmd::Settings, cmd::Setting, cmd::NoSettings, cmd::Window, cmd::Focus, cmd::ImeOpen, cmd::ImeMode,
     cmd::ImeComposition, cmd::ImeAttributes, cmd::ImeCandidates, cmd::ImeFile, cmd::Host, cmd::Hold,
     cmd::PressedSince, cmd::Toggle, cmd::Async, cmd::KeyState, cmd::Clock, cmd::Fail, cmd::Restore,
-    cmd::NextHookResult, cmd::Set,
+    cmd::NextHookResult, cmd::Set, cmd::Text,
     // steps
     cmd::HookStart, cmd::HookEnd, cmd::Key, cmd::Tap, cmd::Hook, cmd::Message,
     // expectations
     cmd::ExpectSwallowed, cmd::ExpectPassed, cmd::ExpectResult, cmd::ExpectCall, cmd::ExpectNoCall,
     cmd::ExpectCalls, cmd::ExpectCount, cmd::ExpectDelivered, cmd::ExpectWord, cmd::ExpectImeOpen,
     cmd::ExpectImeMode, cmd::ExpectImeComposition, cmd::ExpectImeAttributes, cmd::ExpectImeTold,
-    cmd::ExpectCommitted, cmd::ExpectToggled>;
+    cmd::ExpectCommitted, cmd::ExpectToggled, cmd::ExpectText, cmd::ExpectCaret>;
 
 // The first expectation in the variant: everything from it on checks
 // rather than acts.

@@ -23,6 +23,13 @@ struct ImeState {
   std::string attributes;
 };
 
+// The current window's application text as a user sees it: code page 932
+// bytes with "\n" for a line break, and the caret in characters.
+struct AppText {
+  std::string text;
+  uint32_t caret = 0;
+};
+
 // Thrown by a desktop that finds something wrong with itself while it
 // carries out a command (keystrokes not taken, the library not loaded):
 // a failure of the scenario. When the desktop cannot go on, the rest of the
@@ -75,6 +82,7 @@ class ScenarioDesktop {
   virtual void Arrange(const cmd::Restore&) = 0;
   virtual void Arrange(const cmd::NextHookResult&) = 0;
   virtual void Arrange(const cmd::Set&) = 0;
+  virtual void Arrange(const cmd::Text&) = 0;
 
   // --- Steps ------------------------------------------------------------------------
   // Each returns the step's result: what the first hook answered (0 where a
@@ -99,6 +107,7 @@ class ScenarioDesktop {
   virtual int64_t Word(const std::string& name) = 0;
   virtual ImeState Ime() = 0;
   virtual std::string Committed() = 0;
+  virtual AppText Text() = 0;
   virtual bool Toggled(const KeyId& key) = 0;
 
   // Lines for the report since the last call: the trace of what happened

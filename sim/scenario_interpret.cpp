@@ -281,7 +281,17 @@ class Interpreter {
 
   void Expect(const cmd::ExpectCommitted& e) {
     std::string got = desktop_.Committed();
-    Check(got == e.text, "\"" + e.text + "\"", "\"" + got + "\"");
+    Check(got == e.text, Quoted(e.text), Quoted(got));
+  }
+
+  void Expect(const cmd::ExpectText& e) {
+    std::string got = desktop_.Text().text;
+    Check(got == e.text, Quoted(e.text), Quoted(got));
+  }
+
+  void Expect(const cmd::ExpectCaret& e) {
+    uint32_t got = desktop_.Text().caret;
+    Check(got == e.caret, std::to_string(e.caret), std::to_string(got));
   }
 
   void Expect(const cmd::ExpectToggled& e) {

@@ -315,6 +315,18 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
     NoMore(t, 3);
     return c;
   }
+  if (what == "text") {
+    cmd::ExpectText c{Arg(t, 2, "text")};
+    if (!t[2].quoted) throw Malformed("text must be a quoted string");
+    NoMore(t, 3);
+    return c;
+  }
+  if (what == "caret") {
+    int64_t n = Number(Arg(t, 2, "caret offset"));
+    if (n < 0) throw Malformed("bad caret offset '" + t[2].text + "'");
+    NoMore(t, 3);
+    return cmd::ExpectCaret{static_cast<uint32_t>(n)};
+  }
   if (what == "toggled") {
     cmd::ExpectToggled c{Key(Arg(t, 2, "key")), OnOff(Arg(t, 3, "on or off"))};
     NoMore(t, 4);
@@ -462,6 +474,12 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     if (!IsBlockWord(c.word)) throw Malformed("unknown word '" + c.word + "'");
     c.value = Number(Arg(t, 2, "value"));
     NoMore(t, 3);
+    return c;
+  }
+  if (w == "text") {
+    cmd::Text c{Arg(t, 1, "text")};
+    if (!t[1].quoted) throw Malformed("text must be a quoted string");
+    NoMore(t, 2);
     return c;
   }
   if (w == "hookstart" || w == "hookend") {

@@ -92,6 +92,7 @@ class SimulatedDesktop final : public ScenarioDesktop {
   void Arrange(const cmd::Restore& c) override { desktop_.Restore(c.call); }
   void Arrange(const cmd::NextHookResult& c) override { desktop_.SetNextHookResult(c.result); }
   void Arrange(const cmd::Set& c) override { WriteBlockWord(block_, c.word, c.value); }
+  void Arrange(const cmd::Text& c) override { Current().text.Set(c.bytes); }
 
   void BeginStep() override {
     stepStart_ = desktop_.TraceSize();
@@ -154,6 +155,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
     return ImeState{w.open, w.conversion, w.composition, w.attributes};
   }
   std::string Committed() override { return Current().committed; }
+  AppText Text() override {
+    const EditorText& t = Current().text;
+    return AppText{t.Bytes(), static_cast<uint32_t>(t.Caret())};
+  }
   bool Toggled(const KeyId& key) override { return desktop_.Toggled(key.vk); }
 
   std::vector<std::string> TakeTrace() override {

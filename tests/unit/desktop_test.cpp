@@ -157,6 +157,62 @@ TEST_F(DesktopTest, CandidateListSizeThenFill) {
   desktop.ImmReleaseContext(desktop.GetFocus(), himc);
 }
 
+// The application's text: what the keys the hooks let through type, and
+// what the IME commits.
+TEST_F(DesktopTest, DeliveredKeyDownsTypeIntoTheFocusedWindowsText) {
+  Window& w = *desktop.FindWindow("editor");
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  hook = [&](HookProc, int32_t code, uintptr_t vk, intptr_t l) -> intptr_t {
+    return vk == 0x42 ? 1 : desktop.CallNextHookEx(Hhook{}, code, vk, l);
+  };
+  Press(0x41, 0x1E);
+  Press(0x41, 0x1E, true);
+  Press(0x42, 0x30);  // discarded by the hook
+  desktop.Keystroke(w32::HC_NOREMOVE, 0x43, KeystrokeLParam(0x2E, false, false));  // only peeked
+  desktop.SetHeld(w32::VK_CONTROL, true);
+  Press(0x44, 0x20);
+  desktop.SetHeld(w32::VK_CONTROL, false);
+  Press(0x45, 0x12);
+  EXPECT_EQ(w.text.Bytes(), "ae");
+  desktop.SetFocus("");
+  Press(0x46, 0x21);
+  EXPECT_EQ(w.text.Bytes(), "ae");
+}
+
+TEST_F(DesktopTest, TheImeTakesEnterWhileOpenWithACompositionAndCommitsAtTheCaret) {
+  Window& w = *desktop.FindWindow("editor");
+  w.text.Set("ab");
+  w.text.Left();
+  w.open = true;
+  w.composition = "\x95\xCF\x8A\xB7";
+  w.attributes = std::string(4, '\x02');
+  Press(w32::VK_RETURN, 0x1C);
+  Press(w32::VK_RETURN, 0x1C, true);
+  EXPECT_EQ(w.text.Bytes(), "a\x95\xCF\x8A\xB7" "b") << "no line break";
+  EXPECT_EQ(w.text.Caret(), 3u);
+  EXPECT_EQ(w.committed, "\x95\xCF\x8A\xB7");
+  EXPECT_TRUE(w.composition.empty());
+  EXPECT_TRUE(w.attributes.empty());
+  EXPECT_EQ(w.received.size(), 2u) << "delivered all the same";
+  EXPECT_TRUE(desktop.imeTold().empty()) << "nobody told the IME: the key did";
+
+  Press(w32::VK_RETURN, 0x1C);
+  EXPECT_EQ(w.text.Bytes(), "a\x95\xCF\x8A\xB7\nb") << "nothing left to commit";
+
+  w.composition = "x";
+  w.open = false;
+  Press(w32::VK_RETURN, 0x1C);
+  EXPECT_EQ(w.composition, "x") << "a closed IME takes no key";
+  EXPECT_EQ(w.text.Bytes(), "a\x95\xCF\x8A\xB7\n\nb");
+
+  w.open = true;
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, w32::CPS_COMPLETE, 0);
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+  EXPECT_EQ(w.text.Bytes(), "a\x95\xCF\x8A\xB7\n\nxb") << "CPS_COMPLETE commits at the caret too";
+  EXPECT_EQ(w.committed, "\x95\xCF\x8A\xB7x");
+}
+
 TEST_F(DesktopTest, ModuleFileNameIsTruncatedAndTerminated) {
   desktop.SetHostPath(std::string("C:\\apps\\editor.exe"));
   char buf[8];

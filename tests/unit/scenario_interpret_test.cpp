@@ -45,6 +45,7 @@ class RecordingDesktop final : public ScenarioDesktop {
   void Arrange(const cmd::Restore&) override {}
   void Arrange(const cmd::NextHookResult&) override {}
   void Arrange(const cmd::Set&) override {}
+  void Arrange(const cmd::Text&) override {}
 
   void BeginStep() override { log.push_back("step"); }
   intptr_t HookStart() override {
@@ -69,6 +70,7 @@ class RecordingDesktop final : public ScenarioDesktop {
   ImeState Ime() override { return ime; }
   std::string Committed() override { return committed; }
   bool Toggled(const KeyId&) override { return toggled; }
+  AppText Text() override { return text; }
 
   std::function<const char*(const Command&)> cannot;
   std::function<void()> typing;
@@ -83,6 +85,7 @@ class RecordingDesktop final : public ScenarioDesktop {
   ImeState ime;
   std::string committed;
   bool toggled = false;
+  AppText text;
 };
 
 struct Report {
@@ -178,6 +181,7 @@ TEST(ScenarioInterpret, FailuresShowWhatWasExpectedBesideWhatWasFound) {
   desktop.word = 3;
   desktop.ime = ImeState{false, 0x19, "\x82\xA0", std::string(2, '\0')};
   desktop.committed = "ab";
+  desktop.text = AppText{"a\n\x82\xA0\"", 2};
   const std::pair<const char*, const char*> cases[] = {
       {"expect passed", "FAIL 3: expect passed  (expected 0, got -0x2)"},
       {"expect result 2", "FAIL 4: expect result 2  (expected 0x2, got -0x2)"},
@@ -198,15 +202,17 @@ TEST(ScenarioInterpret, FailuresShowWhatWasExpectedBesideWhatWasFound) {
       {"expect toggled capslock on", "FAIL 16: expect toggled capslock on  (expected on, got off)"},
       {"expect calls\n  keybd_event(*, 0x3\n  GetFocus\nend",
        "FAIL 17: expect calls  (expected 'GetFocus' after the calls before it, got no such call)"},
+      {"expect text \"a\\n\"", "FAIL 21: expect text \"a\\n\"  (expected \"a\\n\", got \"a\\n\\x82\\xA0\\\"\")"},
+      {"expect caret 3", "FAIL 22: expect caret 3  (expected 3, got 2)"},
   };
   std::string text = "hookstart\ntap a\n";
   for (const auto& c : cases) text += std::string(c.first) + "\n";
   text += "expect swallowed\n";
   Report run = Interpret(text, desktop);
   std::string report = Joined(run.report);
-  EXPECT_TRUE(run.Has("  ok   21: expect swallowed")) << report;
+  EXPECT_TRUE(run.Has("  ok   23: expect swallowed")) << report;
   for (const auto& c : cases) EXPECT_NE(report.find(c.second), std::string::npos) << c.second << "\n" << report;
-  EXPECT_EQ(run.report.back(), "FAIL t.scn (15 failed)");
+  EXPECT_EQ(run.report.back(), "FAIL t.scn (17 failed)");
 }
 
 }  // namespace

@@ -52,6 +52,10 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"fail SetWindowsHookExA three\n", "t.scn:1: bad number 'three'"},
       {"setting TORIKESHI KEY\n", "t.scn:1: expected setting KEY=VALUE"},
       {"setting =1\n", "t.scn:1: expected setting KEY=VALUE"},
+      {"text abc\n", "t.scn:1: text must be a quoted string"},
+      {"expect text abc\n", "t.scn:1: text must be a quoted string"},
+      {"expect caret -1\n", "t.scn:1: bad caret offset '-1'"},
+      {"expect caret\n", "t.scn:1: missing caret offset"},
       {"host \"\\t\"\n", "t.scn:1: unknown escape \\t in string"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
