@@ -392,6 +392,9 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
             [](const cmd::Toggle& t) -> const char* {
               return t.key.vk == VK_CAPITAL ? nullptr : "sets a toggle other than CapsLock";
             },
+            [](const cmd::ImeCandidates& candidates) -> const char* {
+              return candidates.size ? "sets the size ImmGetCandidateListA reports for the list" : nullptr;
+            },
             [](const cmd::Hook&) -> const char* { return "calls the hook with raw arguments"; },
             [](const cmd::Message&) -> const char* { return "retrieves messages through the message hook"; },
             [](const cmd::Key& k) -> const char* {

@@ -104,11 +104,19 @@ void WriteCandidates(LPINPUTCONTEXT ic, int32_t count) {
     }
     return;
   }
-  // One list with `count` entries, each the string "c".
+  // One list with `count` entries, each the string "c". Sizes in 64 bits:
+  // from 2^30 entries on they would wrap in 32. A list over 64 MiB, which
+  // the simulated desktop does not hold either, is no list at all.
+  uint64_t header = offsetof(CANDIDATELIST, dwOffset) + 4 * static_cast<uint64_t>(count > 0 ? count : 1);
+  uint64_t total = sizeof(CANDIDATEINFO) + header + 2 * sizeof(WCHAR) * static_cast<uint64_t>(count);
+  if (total > (uint64_t{64} << 20)) {
+    WriteCandidates(ic, -1);
+    return;
+  }
   DWORD listOffset = sizeof(CANDIDATEINFO);
-  DWORD listHeader = static_cast<DWORD>(offsetof(CANDIDATELIST, dwOffset)) + 4 * (count > 0 ? count : 1);
-  DWORD listSize = listHeader + 2 * sizeof(WCHAR) * static_cast<DWORD>(count);
-  DWORD size = listOffset + listSize;
+  auto listHeader = static_cast<DWORD>(header);
+  auto listSize = static_cast<DWORD>(total - listOffset);
+  auto size = static_cast<DWORD>(total);
   HIMCC block = ic->hCandInfo != nullptr ? ImmReSizeIMCC(ic->hCandInfo, size) : ImmCreateIMCC(size);
   if (block == nullptr) return;
   ic->hCandInfo = block;

@@ -530,36 +530,44 @@ int32_t Desktop::ImmGetCompositionStringA(Himc hIMC, uint32_t dwIndex, void* lpB
 uint32_t Desktop::ImmGetCandidateListA(Himc hIMC, uint32_t deIndex, CandidateList* lpCandList, uint32_t dwBufLen) {
   Window* w = WindowOf(hIMC);
   uint32_t r = 0;
+  std::string note;
   auto failing = failing_.find("ImmGetCandidateListA");
   if (failing != failing_.end()) {
     r = static_cast<uint32_t>(failing->second);
   } else if (w != nullptr && w->open && deIndex == 0 && w->candidateList) {
-    uint32_t count = *w->candidateList;
-    // The header, one offset per candidate, and each candidate as "c\0".
-    uint32_t size = static_cast<uint32_t>(offsetof(CandidateList, dwOffset)) + 4 * count + 2 * count;
-    if (size < sizeof(CandidateList)) size = sizeof(CandidateList);
-    r = size;
-    if (lpCandList != nullptr && dwBufLen != 0) {
-      if (dwBufLen < size) {
-        r = 0;
-      } else {
-        std::vector<uint8_t> block(size, 0);
-        auto* list = reinterpret_cast<CandidateList*>(block.data());
-        list->dwSize = size;
-        list->dwCount = count;
-        list->dwPageSize = count;
-        uint32_t strings = static_cast<uint32_t>(offsetof(CandidateList, dwOffset)) + 4 * count;
-        for (uint32_t i = 0; i < count; ++i) {
-          uint32_t offset = strings + 2 * i;
-          std::memcpy(block.data() + offsetof(CandidateList, dwOffset) + size_t{4} * i, &offset, 4);
-          block[offset] = 'c';
-        }
-        std::memcpy(lpCandList, block.data(), size);
+    uint64_t count = *w->candidateList;
+    // The header, one offset per candidate, and each candidate as "c\0";
+    // in 64 bits, since a count near 2^32 entries must not wrap to a small
+    // block that the entries are then written past.
+    uint64_t size = offsetof(CandidateList, dwOffset) + 4 * count + 2 * count;
+    size = std::max<uint64_t>(size, sizeof(CandidateList));
+    // What the IME says the list takes, true or not.
+    uint32_t reported = w->candidateListSize ? static_cast<uint32_t>(*w->candidateListSize)
+                                             : static_cast<uint32_t>(size);
+    if (size > kMaxGlobalBlock) {
+      // No IME could hold such a list: there is none.
+      note = " (a list of " + Hex(count) + " entries is more than the IME can hold)";
+    } else if (lpCandList == nullptr || dwBufLen == 0) {
+      r = reported;
+    } else if (dwBufLen >= size) {
+      // A buffer short of the whole list gets nothing, as from IMM32.
+      std::vector<uint8_t> block(static_cast<size_t>(size), 0);
+      auto* list = reinterpret_cast<CandidateList*>(block.data());
+      list->dwSize = reported;
+      list->dwCount = static_cast<uint32_t>(count);
+      list->dwPageSize = static_cast<uint32_t>(count);
+      size_t strings = offsetof(CandidateList, dwOffset) + 4 * static_cast<size_t>(count);
+      for (size_t i = 0; i < count; ++i) {
+        auto offset = static_cast<uint32_t>(strings + 2 * i);
+        std::memcpy(block.data() + offsetof(CandidateList, dwOffset) + 4 * i, &offset, 4);
+        block[offset] = 'c';
       }
+      std::memcpy(lpCandList, block.data(), block.size());
+      r = reported;
     }
   }
   Trace("ImmGetCandidateListA(" + Name(hIMC) + ", " + Hex(deIndex) + ", " + (lpCandList ? "buf" : "NULL") + ", " +
-        Hex(dwBufLen) + ") = " + Hex(r));
+        Hex(dwBufLen) + ") = " + Hex(r) + note);
   return r;
 }
 
@@ -607,7 +615,7 @@ uint32_t Desktop::GetModuleFileNameA(Hinstance hModule, char* lpFilename, uint32
 
 Hglobal Desktop::GlobalAlloc(uint32_t uFlags, size_t dwBytes) {
   Hglobal h{};
-  if (!Failing("GlobalAlloc")) {
+  if (!Failing("GlobalAlloc") && dwBytes <= kMaxGlobalBlock) {
     h = Hglobal{nextBlock_};
     nextBlock_ += 0x10;
     blocks_[static_cast<uintptr_t>(h)] = std::vector<uint8_t>(dwBytes, 0);

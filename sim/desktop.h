@@ -35,6 +35,9 @@ struct Window {
   std::string composition;  // code page 932 bytes
   std::string attributes;   // one attribute byte per composition byte
   std::optional<uint32_t> candidateList;  // entries of the first list; none when unset
+  // The size ImmGetCandidateListA gives for that list instead of its own,
+  // as an IME that miscounts would: none for the true size.
+  std::optional<int32_t> candidateListSize;
   std::string committed;  // text the IME has committed to the application
   EditorText text;        // what the application shows: typed keys and commits
   std::vector<ReceivedKey> received;
@@ -228,5 +231,9 @@ std::string Hex(uint64_t value);
 // "a\"b": how strings appear in the trace, with \", \\, \n and \xNN
 // escapes (bytes below 0x20 and from 0x7F up).
 std::string Quoted(const std::string& bytes);
+
+// The largest block GlobalAlloc gives (64 MiB); a larger size is taken
+// for a miscount, as Windows fails a size it cannot commit.
+inline constexpr uint64_t kMaxGlobalBlock = uint64_t{64} << 20;
 
 }  // namespace tavik::sim

@@ -53,6 +53,7 @@ struct ImeAttributes {
 };
 struct ImeCandidates {
   std::optional<uint32_t> count;  // none: no candidate list
+  std::optional<int32_t> size;    // what ImmGetCandidateListA says the list takes; none: its true size
 };
 struct ImeFile {
   std::optional<std::string> name;  // none: ImmGetIMEFileNameA fails

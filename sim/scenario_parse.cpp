@@ -401,8 +401,21 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     if (what == "candidates") {
       cmd::ImeCandidates c;
       const std::string& n = Arg(t, 2, "candidate count or none");
-      if (n != "none") c.count = static_cast<uint32_t>(Number(n));
-      NoMore(t, 3);
+      if (n == "none") {
+        NoMore(t, 3);
+        return c;
+      }
+      int64_t count = Number(n);
+      if (count < 0) throw Malformed("bad candidate count '" + n + "'");
+      c.count = static_cast<uint32_t>(count);
+      if (t.size() > 3) {
+        if (t[3].text != "size") throw Malformed("unexpected '" + t[3].text + "'");
+        // Signed, but also as the DWORD it is returned as: -1 and 0xFFFFFFFF alike.
+        int64_t size = Number(Arg(t, 4, "list size"));
+        if (size < INT32_MIN) throw Malformed("bad list size '" + t[4].text + "'");
+        c.size = static_cast<int32_t>(static_cast<uint32_t>(size));
+      }
+      NoMore(t, 5);
       return c;
     }
     throw Malformed("unknown ime setting '" + what + "'");

@@ -69,7 +69,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
     }
   }
   void Arrange(const cmd::ImeAttributes& c) override { Current().attributes = c.bytes; }
-  void Arrange(const cmd::ImeCandidates& c) override { Current().candidateList = c.count; }
+  void Arrange(const cmd::ImeCandidates& c) override {
+    Current().candidateList = c.count;
+    Current().candidateListSize = c.size;
+  }
   void Arrange(const cmd::ImeFile& c) override { desktop_.SetImeFileName(c.name); }
   void Arrange(const cmd::Host& c) override { desktop_.SetHostPath(c.path); }
   void Arrange(const cmd::Hold& c) override {

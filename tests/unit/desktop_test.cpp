@@ -2,6 +2,7 @@
 // it strays from what Windows does, those tests prove nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -155,6 +156,64 @@ TEST_F(DesktopTest, CandidateListSizeThenFill) {
   desktop.Fail("ImmGetCandidateListA", -1);
   EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 0xFFFFFFFFu) << "a size that reads as negative";
   desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+}
+
+// The list's size may be a lie (an IME that miscounts), but the desktop's
+// own writes stay inside the caller's buffer whatever it says.
+TEST_F(DesktopTest, ACandidateListReportsTheSizeItIsGivenAndWritesOnlyWhatFits) {
+  Window& w = *desktop.FindWindow("editor");
+  w.open = true;
+  w.candidateList = 3;
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  const uint32_t trueSize = desktop.ImmGetCandidateListA(himc, 0, nullptr, 0);
+  ASSERT_EQ(trueSize, 24u + 6 * 3);
+  std::vector<uint8_t> buf(256, 0xEE);
+  auto* list = reinterpret_cast<CandidateList*>(buf.data());
+
+  w.candidateListSize = 8;  // below even the header
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 8u);
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, 8), 0u);
+  EXPECT_EQ(buf[0], 0xEE) << "a buffer short of the list gets nothing";
+
+  w.candidateListSize = -1;
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, trueSize), 0xFFFFFFFFu);
+  EXPECT_EQ(list->dwSize, 0xFFFFFFFFu) << "the list says the same";
+  EXPECT_EQ(list->dwCount, 3u);
+  EXPECT_EQ(buf[trueSize - 2], 'c');
+  EXPECT_EQ(buf[trueSize], 0xEE) << "nothing past the list";
+
+  w.candidateListSize = 200;
+  std::fill(buf.begin(), buf.end(), 0xEE);
+  EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, list, 200), 200u);
+  EXPECT_EQ(buf[trueSize], 0xEE) << "the list is no longer for saying so";
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+}
+
+// 24 + 6 x 0x2AAAAAAB bytes is 26 in 32 bits: a list the desktop once built
+// in such a block and wrote its offsets past. Counts like these are no list.
+TEST_F(DesktopTest, ACandidateListTooLargeToHoldIsNoListAndWritesNothing) {
+  Window& w = *desktop.FindWindow("editor");
+  w.open = true;
+  Himc himc = desktop.ImmGetContext(desktop.GetFocus());
+  for (uint32_t count : {0x40000000u, 0x2AAAAAABu, 0xFFFFFFFFu}) {
+    w.candidateList = count;
+    EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, nullptr, 0), 0u) << count;
+    std::vector<uint8_t> buf(64, 0xEE);
+    EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, reinterpret_cast<CandidateList*>(buf.data()), 64), 0u);
+    EXPECT_EQ(buf, std::vector<uint8_t>(64, 0xEE));
+  }
+  EXPECT_NE(desktop.trace().back().find("more than the IME can hold"), std::string::npos) << desktop.trace().back();
+  desktop.ImmReleaseContext(desktop.GetFocus(), himc);
+}
+
+TEST_F(DesktopTest, GlobalAllocRefusesSizesNoOneCouldMean) {
+  EXPECT_EQ(desktop.GlobalAlloc(w32::GHND, kMaxGlobalBlock + 1), Hglobal{});
+  EXPECT_EQ(desktop.GlobalAlloc(w32::GHND, 0xFFFFFFFFu), Hglobal{});
+  Hglobal block = desktop.GlobalAlloc(w32::GHND, 42);
+  ASSERT_NE(block, Hglobal{});
+  desktop.GlobalFree(block);
+  EXPECT_TRUE(desktop.InvariantViolations().empty());
 }
 
 // The application's text: what the keys the hooks let through type, and

@@ -52,6 +52,11 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"fail SetWindowsHookExA three\n", "t.scn:1: bad number 'three'"},
       {"setting TORIKESHI KEY\n", "t.scn:1: expected setting KEY=VALUE"},
       {"setting =1\n", "t.scn:1: expected setting KEY=VALUE"},
+      {"ime candidates -1\n", "t.scn:1: bad candidate count '-1'"},
+      {"ime candidates none size 8\n", "t.scn:1: unexpected 'size'"},
+      {"ime candidates 3 size\n", "t.scn:1: missing list size"},
+      {"ime candidates 3 sized 8\n", "t.scn:1: unexpected 'sized'"},
+      {"ime candidates 3 size -0x80000001\n", "t.scn:1: bad list size '-0x80000001'"},
       {"text abc\n", "t.scn:1: text must be a quoted string"},
       {"expect text abc\n", "t.scn:1: text must be a quoted string"},
       {"expect caret -1\n", "t.scn:1: bad caret offset '-1'"},
@@ -133,6 +138,20 @@ TEST(ScenarioParse, StringsCarryAnyByte) {
   ParseResult r = ParseScenarios("t.scn", "ime composition \"\\x83\\x4A\\\\\\\"\"\n");
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(std::get<cmd::ImeComposition>(r.scenarios[0].commands[0].command).bytes, std::string("\x83\x4A\\\"", 4));
+}
+
+// Signed or as the DWORD it comes back as: both spell the same size.
+TEST(ScenarioParse, ACandidateListsReportedSizeIsAnyThirtyTwoBits) {
+  auto sizeOf = [](const std::string& line) {
+    ParseResult r = ParseScenarios("t.scn", line + "\n");
+    EXPECT_EQ(r.error, "") << line;
+    return std::get<cmd::ImeCandidates>(r.scenarios.at(0).commands.at(0).command).size;
+  };
+  EXPECT_EQ(sizeOf("ime candidates 3"), std::nullopt);
+  EXPECT_EQ(sizeOf("ime candidates 3 size 8"), 8);
+  EXPECT_EQ(sizeOf("ime candidates 3 size -1"), -1);
+  EXPECT_EQ(sizeOf("ime candidates 3 size 0xFFFFFFFF"), -1);
+  EXPECT_EQ(sizeOf("ime candidates 0 size -0x80000000"), INT32_MIN);
 }
 
 TEST(ScenarioRun, FailedExpectationsFailTheScenarioAndSayWhatWasSeen) {
