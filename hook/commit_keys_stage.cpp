@@ -34,6 +34,7 @@ enum class Match {
   kScanCodeAndVk,  // scan code without the extended bit, and vk: the keypad's keys match too
   kScanKey,        // the 9-bit scan key; vk not looked at
   kVk,             // vk alone; the scan code not looked at
+  kVkNotResent,    // vk, and any scan code but 0, which the keys this stage re-sends carry
 };
 
 struct KeyTest {
@@ -59,7 +60,10 @@ constexpr KeyTest kKeyTests[] = {
     {Match::kScanKey, 0x045, 0, CommitKey::kPauseLock},  // Num Lock's scan code without the extended bit: Pause
     {Match::kScanKey, 0x046, 0, CommitKey::kPauseLock},  // Scroll Lock
     {Match::kScanKey, 0x145, 0, CommitKey::kPauseLock},  // Num Lock
-    {Match::kVk, 0, w32::VK_BACK, CommitKey::kBackspace},
+    // The one re-sent key that would otherwise meet its row again: were the
+    // IME to keep its composition (a failed commit), every re-sent
+    // Backspace would commit and re-send once more, without end.
+    {Match::kVkNotResent, 0, w32::VK_BACK, CommitKey::kBackspace},
     {Match::kVk, 0, w32::VK_ESCAPE, CommitKey::kEsc},
     {Match::kVk, 0, w32::VK_DBE_ALPHANUMERIC, CommitKey::kAlphanumeric},
     {Match::kVk, 0, w32::VK_DBE_KATAKANA, CommitKey::kKatakana},
@@ -73,7 +77,8 @@ CommitKey Which(const HookCall& k) {
   for (const KeyTest& t : kKeyTests) {
     bool matches = t.match == Match::kScanCodeAndVk ? scanCode == t.scan && k.vk == t.vk
                    : t.match == Match::kScanKey     ? k.scanKey == t.scan
-                                                    : k.vk == t.vk;
+                   : t.match == Match::kVk          ? k.vk == t.vk
+                                                    : k.vk == t.vk && scanCode != 0;
     if (matches) return t.key;
   }
   return CommitKey::kNone;
