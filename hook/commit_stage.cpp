@@ -35,6 +35,10 @@ Outcome EnterKey(HookCall& k) {
   // Alt+Enter and Shift+Enter mean something else to the application; a
   // key-up while they are held leaves any owed key-up for a later one.
   if (Held(p, w32::VK_MENU) || Held(p, w32::VK_SHIFT)) return Outcome::kPassOn;
+  // The incoming Enter goes on, so an application that peeks at it first
+  // would meet it twice with the composition still there: one extra Enter,
+  // sent when it is removed, is the line break.
+  if (!k.up && k.code == w32::HC_NOREMOVE) return Outcome::kPassOn;
 
   if (k.up) {
     if (words.enterResent == 1) {
