@@ -1,7 +1,10 @@
-// What the keyboard hook costs per keystroke that no stage claims, against
-// a platform whose calls cost nothing: the frame's own overhead, beside a
-// bare pass-through that only calls CallNextHookEx.
+// What the keyboard hook costs per keystroke, against a platform whose
+// calls cost nothing but are counted: a keystroke no stage claims beside a
+// bare pass-through that only calls CallNextHookEx, and Space with the
+// commit stage on, committing a converted composition or finding none.
 #include <benchmark/benchmark.h>
+
+#include <cstring>
 
 #include "hook/shared_block.h"
 #include "hook/stages.h"
@@ -11,40 +14,52 @@ namespace {
 
 class NullPlatform final : public InputPlatform {
  public:
-  Hwnd GetFocus() override { return Hwnd{1}; }
-  Hkl GetKeyboardLayout(uint32_t) override { return Hkl{0xE0010411}; }
-  int16_t GetKeyState(int32_t) override { return 0; }
-  int16_t GetAsyncKeyState(int32_t) override { return 0; }
-  void keybd_event(uint8_t, uint8_t, uint32_t, uintptr_t) override {}
-  Hhook SetWindowsHookExA(int32_t, HookProc, Hinstance, uint32_t) override { return Hhook{1}; }
-  int32_t UnhookWindowsHookEx(Hhook) override { return 1; }
-  intptr_t CallNextHookEx(Hhook, int32_t, uintptr_t, intptr_t lParam) override { return lParam & 1; }
-  Himc ImmGetContext(Hwnd) override { return Himc{2}; }
-  int32_t ImmReleaseContext(Hwnd, Himc) override { return 1; }
-  int32_t ImmGetOpenStatus(Himc) override { return 1; }
-  int32_t ImmSetOpenStatus(Himc, int32_t) override { return 1; }
-  int32_t ImmGetConversionStatus(Himc, uint32_t* c, uint32_t* s) override {
+  int64_t calls = 0;
+  bool composing = false;  // a converted composition of four bytes waits
+
+  Hwnd GetFocus() override { ++calls; return Hwnd{1}; }
+  Hkl GetKeyboardLayout(uint32_t) override { ++calls; return Hkl{0xE0010411}; }
+  int16_t GetKeyState(int32_t) override { ++calls; return 0; }
+  int16_t GetAsyncKeyState(int32_t) override { ++calls; return 0; }
+  void keybd_event(uint8_t, uint8_t, uint32_t, uintptr_t) override { ++calls;}
+  Hhook SetWindowsHookExA(int32_t, HookProc, Hinstance, uint32_t) override { ++calls; return Hhook{1}; }
+  int32_t UnhookWindowsHookEx(Hhook) override { ++calls; return 1; }
+  intptr_t CallNextHookEx(Hhook, int32_t, uintptr_t, intptr_t lParam) override { ++calls; return lParam & 1; }
+  Himc ImmGetContext(Hwnd) override { ++calls; return Himc{2}; }
+  int32_t ImmReleaseContext(Hwnd, Himc) override { ++calls; return 1; }
+  int32_t ImmGetOpenStatus(Himc) override { ++calls; return 1; }
+  int32_t ImmSetOpenStatus(Himc, int32_t) override { ++calls; return 1; }
+  int32_t ImmGetConversionStatus(Himc, uint32_t* c, uint32_t* s) override { ++calls;
     *c = 0x19;
     *s = 0;
     return 1;
   }
-  int32_t ImmSetConversionStatus(Himc, uint32_t, uint32_t) override { return 1; }
-  int32_t ImmNotifyIME(Himc, uint32_t, uint32_t, uint32_t) override { return 1; }
-  int32_t ImmGetCompositionStringA(Himc, uint32_t, void*, uint32_t) override { return 0; }
-  uint32_t ImmGetCandidateListA(Himc, uint32_t, CandidateList*, uint32_t) override { return 0; }
-  uint32_t ImmGetIMEFileNameA(Hkl, char*, uint32_t) override { return 0; }
-  int32_t ImmConfigureIMEA(Hkl, Hwnd, uint32_t, void*) override { return 0; }
-  uint32_t GetModuleFileNameA(Hinstance, char*, uint32_t) override { return 0; }
-  Hglobal GlobalAlloc(uint32_t, size_t) override { return Hglobal{}; }
-  void* GlobalLock(Hglobal) override { return nullptr; }
-  Hglobal GlobalFree(Hglobal) override { return Hglobal{}; }
+  int32_t ImmSetConversionStatus(Himc, uint32_t, uint32_t) override { ++calls; return 1; }
+  int32_t ImmNotifyIME(Himc, uint32_t, uint32_t, uint32_t) override {
+    ++calls;
+    composing = false;
+    return 1;
+  }
+  int32_t ImmGetCompositionStringA(Himc, uint32_t, void* buf, uint32_t) override {
+    ++calls;
+    if (!composing) return 0;
+    std::memset(buf, 1, 4);
+    return 4;
+  }
+  uint32_t ImmGetCandidateListA(Himc, uint32_t, CandidateList*, uint32_t) override { ++calls; return 0; }
+  uint32_t ImmGetIMEFileNameA(Hkl, char*, uint32_t) override { ++calls; return 0; }
+  int32_t ImmConfigureIMEA(Hkl, Hwnd, uint32_t, void*) override { ++calls; return 0; }
+  uint32_t GetModuleFileNameA(Hinstance, char*, uint32_t) override { ++calls; return 0; }
+  Hglobal GlobalAlloc(uint32_t, size_t) override { ++calls; return Hglobal{}; }
+  void* GlobalLock(Hglobal) override { ++calls; return nullptr; }
+  Hglobal GlobalFree(Hglobal) override { ++calls; return Hglobal{}; }
   uint32_t GetPrivateProfileStringA(const char*, const char*, const char* def, char* out, uint32_t n,
-                                    const char*) override {
+                                    const char*) override { ++calls;
     out[0] = n > 1 ? def[0] : '\0';
     if (n > 1) out[1] = '\0';
     return 1;
   }
-  int32_t clock() override { return 0; }
+  int32_t clock() override { ++calls; return 0; }
 };
 
 // Letters, digits and punctuation typed down and up: keys no stage claims.
@@ -63,6 +78,10 @@ void TypeStream(benchmark::State& state, Call call) {
   state.SetItemsProcessed(state.iterations());
 }
 
+void CountCalls(benchmark::State& state, const NullPlatform& platform) {
+  state.counters["calls/key"] = benchmark::Counter(static_cast<double>(platform.calls), benchmark::Counter::kAvgIterations);
+}
+
 void BM_BarePassThrough(benchmark::State& state) {
   NullPlatform platform;
   // Through the interface, as the frame calls it, so the call is not inlined away.
@@ -77,10 +96,35 @@ void BM_KeyboardProcedure(benchmark::State& state) {
   HookSharedBlock block{};
   for (int32_t& f : block.flag) f = static_cast<int32_t>(state.range(0));
   TypeStream(state, [&](uintptr_t w, intptr_t l) { return KeyboardProcedure(platform, block, 0, w, l); });
+  CountCalls(state, platform);
 }
+
+// Space typed down and up, in turn, with OASYS KAKUTEI on: with a converted
+// composition waiting before each key-down (the key-down commits and
+// re-sends, the key-up sends the owed key-up), or with none.
+void SpaceStream(benchmark::State& state, bool commits) {
+  NullPlatform platform;
+  HookSharedBlock block{};
+  block.flag[kOasysKakutei] = 1;
+  constexpr intptr_t kDown = 0x00390001;
+  constexpr intptr_t kUp = static_cast<intptr_t>(0xC0390001u);
+  bool up = false;
+  for (auto _ : state) {
+    platform.composing = commits && !up;
+    benchmark::DoNotOptimize(KeyboardProcedure(platform, block, 0, 0x20, up ? kUp : kDown));
+    up = !up;
+  }
+  state.SetItemsProcessed(state.iterations());
+  CountCalls(state, platform);
+}
+
+void BM_SpaceCommits(benchmark::State& state) { SpaceStream(state, true); }
+void BM_SpaceWithoutComposition(benchmark::State& state) { SpaceStream(state, false); }
 
 BENCHMARK(BM_BarePassThrough);
 BENCHMARK(BM_KeyboardProcedure)->ArgName("flags")->Arg(0)->Arg(1);
+BENCHMARK(BM_SpaceCommits);
+BENCHMARK(BM_SpaceWithoutComposition);
 
 }  // namespace
 }  // namespace tavik

@@ -34,6 +34,10 @@ Outcome KeyStages(HookCall& k) {
 // The commit stage and direct commit input (both only with OASYS KAKUTEI on),
 // then the browser stage for keystrokes that are being removed.
 Outcome LaterStages(HookCall& k) {
+  if (k.On(kOasysKakutei)) {
+    Outcome outcome = CommitStage(k);
+    if (outcome != Outcome::kPassOn) return outcome;
+  }
   if (k.code != w32::HC_NOREMOVE) return BrowserStage(k);
   return Outcome::kPassOn;
 }

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "hook/commit.h"
 #include "hook/hook_call.h"
 
 namespace tavik {
@@ -63,17 +64,7 @@ bool IsOakOrAtokIme(const char* name) {
   return IsOakFamilyIme(name) || LettersAt(name, 0, "ATOK") || LettersAt(name, 1, "ATOK");
 }
 
-bool FullyConverted(const uint8_t* attr, int32_t n) {
-  if (n <= 0) return false;
-  int32_t c12 = 0;
-  int32_t c4 = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    if (attr[i] == w32::ATTR_TARGET_CONVERTED || attr[i] == w32::ATTR_CONVERTED) ++c12;
-    if (attr[i] == w32::ATTR_INPUT_ERROR) ++c4;
-  }
-  int32_t converted = c12 != 0 ? c12 + c4 : 0;
-  return converted == n;
-}
+bool FullyConverted(const uint8_t* attr, int32_t n) { return Classify(attr, n).fullyConverted; }
 
 bool OakConverted(const uint8_t* attr, int32_t n) {
   if (n <= 0) return false;

@@ -24,6 +24,11 @@ void BackspaceReleaseRule(HookCall& k);
 // The hankaku/zenkaku, muhenkan and hiragana keys open and close the IME.
 Outcome ImeOnOffKeysStage(HookCall& k);
 
+// Space, Enter and the cursor and editing keys commit a converted
+// composition and act in the same press (OASYS KAKUTEI). Swallows the
+// keystroke or passes it on to direct commit input.
+Outcome CommitStage(HookCall& k);
+
 // Esc in the Internet Explorer browser.
 Outcome BrowserStage(HookCall& k);
 

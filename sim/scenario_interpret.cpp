@@ -154,6 +154,7 @@ class Interpreter {
     Flush();
     out_("> HookStart (before the first keystroke)");
     started_ = true;
+    running_ = true;
     desktop_.HookStart();
   }
 
@@ -170,12 +171,21 @@ class Interpreter {
     std::visit(Overloaded{
                    [&](const cmd::HookStart&) {
                      BeginStep();
+                     if (running_) {
+                       // The library keeps one handle per hook: the first
+                       // hooks would stay installed, on a real desktop for
+                       // every scenario after this one.
+                       Fail("hookstart while the hooks run: hookend first");
+                       return;
+                     }
                      started_ = true;
+                     running_ = true;
                      result_ = desktop_.HookStart();
                    },
                    [&](const cmd::HookEnd&) {
                      BeginStep();
                      desktop_.HookEnd();
+                     running_ = false;
                      result_ = 0;
                    },
                    [&](const cmd::Key& k) {
@@ -312,6 +322,7 @@ class Interpreter {
   const std::function<void(const std::string&)>& out_;
   const ScenarioLine* line_ = nullptr;
   bool started_ = false;
+  bool running_ = false;  // started and not ended since
   intptr_t result_ = 0;
   int failures_ = 0;
 };

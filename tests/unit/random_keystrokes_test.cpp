@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "hook/shared_block.h"
 #include "hook/stages.h"
@@ -23,13 +24,44 @@ namespace tavik {
 namespace {
 
 // Every key some stage claims, and a few that none does.
-constexpr const char* kKeys[] = {"at",   "esc",     "a",        "space",   "enter",    "bs",       "lshift",
-                                 "rshift", "comma", "eiji",     "eisu",    "capslock", "hankaku",  "zenkaku",
-                                 "muhenkan", "henkan", "hiragana", "katakana", "left",   "home",     "tab"};
+constexpr const char* kKeys[] = {
+    "at",       "esc",      "a",        "space",    "enter",    "numenter",   "bs",      "lshift",    "rshift",
+    "comma",    "eiji",     "eisu",     "capslock", "hankaku",  "zenkaku",    "muhenkan", "henkan",   "hiragana",
+    "katakana", "left",     "right",    "up",       "down",     "home",       "end",     "pgup",      "pgdn",
+    "tab",      "ins",      "del",      "pause",    "scrolllock", "numlock",  "0x25/0x04B", "0xF0/0x07D"};
 constexpr const char* kCalls[] = {"GetFocus", "ImmGetContext", "ImmGetOpenStatus", "ImmGetConversionStatus",
                                   "ImmGetCompositionStringA", "ImmGetIMEFileNameA", "GetModuleFileNameA",
-                                  "keybd_event", "GlobalAlloc", "GetAsyncKeyState"};
+                                  "keybd_event", "GlobalAlloc", "GlobalLock", "GetAsyncKeyState",
+                                  "ImmGetCandidateListA", "ImmNotifyIME"};
 constexpr const char* kImeNames[] = {"OAKIME.IME", "ATOKX.IME", "X.IME"};
+// Composition characters of each kind the stages tell apart: full-width
+// digits and separators, ASCII digits and separators, katakana, letters.
+constexpr const char* kCharacters[] = {"\x82\x50", "\x82\x58", "\x81\x43", "1", ",", "\x83\x4A", "A", "\x82"};
+
+// A composition of random characters with attributes of one of the classes
+// the commit stage tells apart.
+void Compose(std::mt19937& rng, sim::Window& w) {
+  w.composition.clear();
+  for (size_t n = rng() % 5; n > 0; --n) w.composition += kCharacters[rng() % std::size(kCharacters)];
+  // Unconverted, one target clause, converted with the target last or
+  // first, with an input error, with a target not yet converted, errors only.
+  static const std::vector<std::vector<char>> kClasses = {{0}, {1}, {2, 1}, {1, 2}, {1, 4}, {1, 3}, {4}};
+  const std::vector<char>& pattern = kClasses[rng() % kClasses.size()];
+  w.attributes.clear();
+  for (size_t i = 0; i < w.composition.size(); ++i) {
+    w.attributes += rng() % 8 == 0 ? static_cast<char>(rng() % 5) : pattern[i * pattern.size() / w.composition.size()];
+  }
+  switch (rng() % 3) {
+    case 0:
+      w.candidateList.reset();
+      break;
+    case 1:
+      w.candidateList = 0;
+      break;
+    default:
+      w.candidateList = 1 + rng() % 4;
+  }
+}
 constexpr uint32_t kModifiers[] = {w32::VK_SHIFT, w32::VK_CONTROL, w32::VK_MENU};
 
 int FromEnvironment(const char* name, int fallback) {
@@ -41,6 +73,20 @@ int FromEnvironment(const char* name, int fallback) {
 }
 
 std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop);
+
+// A synthetic key left down, unless its key-up was dropped: no one can
+// release it without knowing the send failed.
+std::string StuckKey(const sim::Desktop& desktop) {
+  for (const std::string& v : desktop.InvariantViolations()) {
+    bool droppedRelease = false;
+    for (uint32_t vk = 0; vk < 256; ++vk) {
+      droppedRelease = droppedRelease || (desktop.LastSendDropped(vk) && desktop.SyntheticKeyDown(vk) &&
+                                          v == "synthetic key-down of " + sim::Hex(vk) + " without its key-up");
+    }
+    if (!droppedRelease && v.rfind("synthetic", 0) == 0) return v;
+  }
+  return "";
+}
 
 // One run; returns what went wrong first, or "" when nothing did.
 std::string TypeAtRandom(unsigned seed, int steps) {
@@ -85,10 +131,12 @@ std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
     if (sim::Window* w = desktop.FindWindow("editor"); w != nullptr && chance(15)) {
       w->open = chance(60);
       w->conversion = rng() % 0x20;
-      // String and attribute bytes differ, as an IME's do.
-      w->composition.assign(rng() % 5, '\x83');
-      w->attributes.assign(w->composition.size(), static_cast<char>(rng() % 5));
+      Compose(rng, *w);
     }
+    // What direct commit input would hold back, and a writing direction
+    // that changes while keys are down.
+    if (chance(5)) block.runtime.commitAsTyped = chance(50) ? 1 : 0;
+    if (chance(2)) block.flag[kKakuteiTategaki] = chance(50) ? 1 : 0;
     if (chance(5)) {
       const char* call = kCalls[rng() % std::size(kCalls)];
       if (chance(50)) {
@@ -123,6 +171,11 @@ std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
              (desktop.SyntheticKeyDown(w32::VK_ESCAPE) ? "down" : "up") + " but cancelEscDown is " +
              std::to_string(block.runtime.cancelEscDown);
     }
+    for (const RuntimeWordName& word : kRuntimeWords) {
+      int32_t value = block.runtime.*word.word;
+      if (value != 0 && value != 1) return "step " + std::to_string(step) + ": " + word.name + " is " + std::to_string(value);
+    }
+    if (std::string v = StuckKey(desktop); down.empty() && !v.empty()) return "step " + std::to_string(step) + ": " + v;
   }
   // Let go of everything with the world in order again.
   for (const char* call : kCalls) desktop.Restore(call);
@@ -136,15 +189,9 @@ std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
   if (block.runtime.cancelEscDown != 0) return "cancelEscDown is still 1";
   if (block.runtime.backspaceSubstituted != 0) return "backspaceSubstituted is still 1";
   for (const std::string& v : desktop.InvariantViolations()) {
-    // A key whose key-up was dropped stays down; no one can release it
-    // without knowing the send failed.
-    bool droppedRelease = false;
-    for (uint32_t vk = 0; vk < 256; ++vk) {
-      droppedRelease = droppedRelease || (desktop.LastSendDropped(vk) && desktop.SyntheticKeyDown(vk) &&
-                                          v == "synthetic key-down of " + sim::Hex(vk) + " without its key-up");
-    }
-    if (!droppedRelease) return v;
+    if (v.rfind("synthetic", 0) != 0) return v;
   }
+  if (std::string v = StuckKey(desktop); !v.empty()) return v;
   return "";
 }
 

@@ -215,5 +215,15 @@ TEST(ScenarioInterpret, FailuresShowWhatWasExpectedBesideWhatWasFound) {
   EXPECT_EQ(run.report.back(), "FAIL t.scn (17 failed)");
 }
 
+TEST(ScenarioInterpret, ASecondHookStartWithoutHookEndFailsAndIsNotMade) {
+  // On a real desktop the first hooks would stay installed for every
+  // scenario after this one.
+  RecordingDesktop desktop;
+  Report run = Interpret("tap a\nhookstart\nhookend\nhookstart\n", desktop);
+  EXPECT_EQ(run.verdict, Verdict::kFailed);
+  EXPECT_TRUE(run.Has("  FAIL hookstart while the hooks run: hookend first")) << Joined(run.report);
+  EXPECT_EQ(std::count(desktop.log.begin(), desktop.log.end(), "hookstart"), 2) << Joined(desktop.log);
+}
+
 }  // namespace
 }  // namespace tavik::sim
