@@ -94,8 +94,9 @@ void BM_BarePassThrough(benchmark::State& state) {
 void BM_KeyboardProcedure(benchmark::State& state) {
   NullPlatform platform;
   HookSharedBlock block{};
+  ProcessVariables process;
   for (int32_t& f : block.flag) f = static_cast<int32_t>(state.range(0));
-  TypeStream(state, [&](uintptr_t w, intptr_t l) { return KeyboardProcedure(platform, block, 0, w, l); });
+  TypeStream(state, [&](uintptr_t w, intptr_t l) { return KeyboardProcedure(platform, block, process, 0, w, l); });
   CountCalls(state, platform);
 }
 
@@ -105,13 +106,14 @@ void BM_KeyboardProcedure(benchmark::State& state) {
 void SpaceStream(benchmark::State& state, bool commits) {
   NullPlatform platform;
   HookSharedBlock block{};
+  ProcessVariables process;
   block.flag[kOasysKakutei] = 1;
   constexpr intptr_t kDown = 0x00390001;
   constexpr intptr_t kUp = static_cast<intptr_t>(0xC0390001u);
   bool up = false;
   for (auto _ : state) {
     platform.composing = commits && !up;
-    benchmark::DoNotOptimize(KeyboardProcedure(platform, block, 0, 0x20, up ? kUp : kDown));
+    benchmark::DoNotOptimize(KeyboardProcedure(platform, block, process, 0, 0x20, up ? kUp : kDown));
     up = !up;
   }
   state.SetItemsProcessed(state.iterations());

@@ -26,10 +26,17 @@ struct WorkingStorage {
   char hostPath[w32::MAX_PATH];
 };
 
+// The library's variables that each process has a copy of, unlike the
+// shared block: what one process remembers of its own clock.
+struct ProcessVariables {
+  int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
+};
+
 struct HookCall {
-  HookCall(InputPlatform& p, HookSharedBlock& b, int32_t c, uintptr_t w, intptr_t l)
+  HookCall(InputPlatform& p, HookSharedBlock& b, ProcessVariables& v, int32_t c, uintptr_t w, intptr_t l)
       : platform(p),
         block(b),
+        process(v),
         code(c),
         wParam(w),
         lParam(l),
@@ -40,6 +47,7 @@ struct HookCall {
 
   InputPlatform& platform;
   HookSharedBlock& block;
+  ProcessVariables& process;
 
   int32_t code;
   uintptr_t wParam;

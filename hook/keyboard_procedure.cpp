@@ -1,3 +1,4 @@
+#include "hook/direct_commit.h"
 #include "hook/keys.h"
 #include "hook/stages.h"
 
@@ -37,6 +38,8 @@ Outcome LaterStages(HookCall& k) {
   if (k.On(kOasysKakutei)) {
     Outcome outcome = CommitStage(k);
     if (outcome != Outcome::kPassOn) return outcome;
+    outcome = DirectCommitStage(k);
+    if (outcome != Outcome::kPassOn) return outcome;
   }
   if (k.code != w32::HC_NOREMOVE) return BrowserStage(k);
   return Outcome::kPassOn;
@@ -44,11 +47,11 @@ Outcome LaterStages(HookCall& k) {
 
 }  // namespace
 
-intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
-                           intptr_t lParam) {
+intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                           uintptr_t wParam, intptr_t lParam) {
   if (code < 0) return platform.CallNextHookEx(block.keyboardHook, code, wParam, lParam);
 
-  HookCall k(platform, block, code, wParam, lParam);
+  HookCall k(platform, block, process, code, wParam, lParam);
   Outcome outcome = KeyStages(k);
   if (outcome == Outcome::kPassOn) outcome = LaterStages(k);
 

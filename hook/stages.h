@@ -55,11 +55,13 @@ Outcome ClosedImeSwallow(HookCall& k);
 
 // The keyboard hook procedure: runs the stages for one keystroke and returns
 // what Windows is to get (nonzero discards the keystroke).
-intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
-                           intptr_t lParam);
+intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                           uintptr_t wParam, intptr_t lParam);
 
-// The message hook procedure, installed for direct commit input.
+// The message hook procedure, installed for direct commit input. `message`
+// is the retrieved message's number, all it reads of the record that lParam
+// points to (read by the caller only for code 0 or above).
 intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
-                          intptr_t lParam);
+                          intptr_t lParam, uint32_t message);
 
 }  // namespace tavik

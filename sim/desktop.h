@@ -221,6 +221,12 @@ class Desktop final : public InputPlatform {
   std::vector<std::string> imeTold_;
 };
 
+// What a WH_GETMESSAGE hook procedure is handed: the number of the message
+// that lParam points to, read as the Windows layer reads it.
+inline uint32_t MessageNumber(int32_t code, intptr_t lParam) {
+  return code >= 0 && lParam != 0 ? reinterpret_cast<const Msg*>(lParam)->message : 0;
+}
+
 // lParam of a keystroke: repeat count 1, scan code, extended bit, previous
 // state, transition.
 intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown);

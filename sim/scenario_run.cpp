@@ -24,8 +24,8 @@ class SimulatedDesktop final : public ScenarioDesktop {
     desktop_.SetImeFileName(std::string(kDefaultImeFile));
     desktop_.SetHostPath(std::string(kDefaultHost));
     desktop_.SetHookRunner([this](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-      if (proc == kKeyboardProcToken) return KeyboardProcedure(desktop_, block_, code, w, l);
-      if (proc == kMessageProcToken) return MessageProcedure(desktop_, block_, code, w, l);
+      if (proc == kKeyboardProcToken) return KeyboardProcedure(desktop_, block_, process_, code, w, l);
+      if (proc == kMessageProcToken) return MessageProcedure(desktop_, block_, code, w, l, MessageNumber(code, l));
       return 0;
     });
   }
@@ -178,6 +178,7 @@ class SimulatedDesktop final : public ScenarioDesktop {
 
   Desktop desktop_;
   HookSharedBlock block_{};
+  ProcessVariables process_;
   std::string current_;
   size_t stepStart_ = 0;
   size_t stepTold_ = 0;

@@ -21,16 +21,19 @@ __attribute__((section(".sharedd"), shared)) tavik::HookSharedBlock sharedBlock 
 // Private to each process.
 HINSTANCE moduleInstance = nullptr;
 tavik::Win32Platform platform;
+tavik::ProcessVariables processVariables;
 
 // The one way to the shared block, so that its storage can change.
 tavik::HookSharedBlock& SharedBlock() { return sharedBlock; }
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
-  return tavik::KeyboardProcedure(platform, SharedBlock(), code, wParam, lParam);
+  return tavik::KeyboardProcedure(platform, SharedBlock(), processVariables, code, wParam, lParam);
 }
 
 LRESULT CALLBACK MessageHookProc(int code, WPARAM wParam, LPARAM lParam) {
-  return tavik::MessageProcedure(platform, SharedBlock(), code, wParam, lParam);
+  // Only the message number is read, and only where the record is sure to be there.
+  UINT message = code >= 0 && lParam != 0 ? reinterpret_cast<const MSG*>(lParam)->message : 0;
+  return tavik::MessageProcedure(platform, SharedBlock(), code, wParam, lParam, message);
 }
 
 }  // namespace

@@ -100,11 +100,12 @@ class CommitStageTest : public ::testing::Test {
   }
 
   intptr_t Press(uint32_t vk, uint32_t scanKey, bool up = false) {
-    return KeyboardProcedure(desktop, block, 0, vk, sim::KeystrokeLParam(scanKey, up, false));
+    return KeyboardProcedure(desktop, block, process, 0, vk, sim::KeystrokeLParam(scanKey, up, false));
   }
 
   sim::Desktop desktop;
   HookSharedBlock block{};
+  ProcessVariables process;
 };
 
 TEST_F(CommitStageTest, ANumberThatFillsTheBufferIsCommitted) {

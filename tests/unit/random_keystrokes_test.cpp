@@ -103,9 +103,10 @@ std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
   auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
 
   HookSharedBlock block{};
+  ProcessVariables process;
   desktop.SetHookRunner([&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-    return proc == sim::kKeyboardProcToken ? KeyboardProcedure(desktop, block, code, w, l)
-                                           : MessageProcedure(desktop, block, code, w, l);
+    return proc == sim::kKeyboardProcToken ? KeyboardProcedure(desktop, block, process, code, w, l)
+                                           : MessageProcedure(desktop, block, code, w, l, sim::MessageNumber(code, l));
   });
   desktop.AddWindow("editor");
   desktop.AddWindow("plain", false);
