@@ -35,8 +35,13 @@ constexpr const char* kCalls[] = {"GetFocus", "ImmGetContext", "ImmGetOpenStatus
                                   "ImmGetCandidateListA", "ImmNotifyIME"};
 constexpr const char* kImeNames[] = {"OAKIME.IME", "ATOKX.IME", "X.IME"};
 // Composition characters of each kind the stages tell apart: full-width
-// digits and separators, ASCII digits and separators, katakana, letters.
-constexpr const char* kCharacters[] = {"\x82\x50", "\x82\x58", "\x81\x43", "1", ",", "\x83\x4A", "A", "\x82"};
+// digits and separators, ASCII digits and separators, katakana (voiceable,
+// complete, ン), letters, a lone lead byte, half-width kana and its marks,
+// symbols, voicing marks, the ideographic space, hiragana, full-width letters.
+constexpr const char* kCharacters[] = {
+    "\x82\x50", "\x82\x58", "\x81\x43", "1",        ",",        "\x83\x4A", "\x83\x41", "\x83\x93",
+    "A",        "k",        "\x82",     "\xB6",     "\xDE",     "\xDD",     "\x81\x4A", "\x81\x40",
+    "\x82\xA0", "\x82\x60"};
 
 // A composition of random characters with attributes of one of the classes
 // the commit stage tells apart.
@@ -137,6 +142,12 @@ std::string TypeAtRandom(unsigned seed, int steps, sim::Desktop& desktop) {
     // What direct commit input would hold back, and a writing direction
     // that changes while keys are down.
     if (chance(5)) block.runtime.commitAsTyped = chance(50) ? 1 : 0;
+    if (chance(3)) block.runtime.katakanaRecheck = chance(50) ? 1 : 0;
+    // The clock moves on, now and then backwards (another process's), and
+    // the IME reports its composition to the application.
+    if (chance(10)) desktop.SetClock(static_cast<int32_t>(rng() % 400));
+    if (chance(5)) desktop.RetrieveMessage(chance(10) ? -1 : 0, chance(70), chance(70) ? 0x10F : 0x10D + rng() % 3);
+    if (chance(3)) desktop.SetKeyState(w32::VK_KANA, chance(50) ? 1 : 0);
     if (chance(2)) block.flag[kKakuteiTategaki] = chance(50) ? 1 : 0;
     if (chance(5)) {
       const char* call = kCalls[rng() % std::size(kCalls)];
