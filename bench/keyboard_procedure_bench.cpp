@@ -37,7 +37,7 @@ void BM_BarePassThrough(benchmark::State& state) {
   InputPlatform* p = &platform;
   benchmark::DoNotOptimize(p);
   HookSharedBlock block{};
-  TypeStream(state, [&](uintptr_t w, intptr_t l) { return p->CallNextHookEx(block.keyboardHook, 0, w, l); });
+  TypeStream(state, [&](uintptr_t w, intptr_t l) { return p->CallNextHookEx(block.KeyboardHook(), 0, w, l); });
 }
 
 void BM_KeyboardProcedure(benchmark::State& state) {

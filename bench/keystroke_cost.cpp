@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   for (long i = 0; i < count; ++i) {
     const Keystroke& k = keys[static_cast<size_t>(i) % keys.size()];
     platform.composing = k.composing;
-    sink += bare ? p->CallNextHookEx(block.keyboardHook, 0, k.vk, LParam(k))
+    sink += bare ? p->CallNextHookEx(block.KeyboardHook(), 0, k.vk, LParam(k))
                  : KeyboardProcedure(platform, block, process, 0, k.vk, LParam(k));
   }
   CALLGRIND_STOP_INSTRUMENTATION;

@@ -105,6 +105,8 @@ class Desktop {
   void Stop() {
     if (hookLibrary_ != nullptr) {
       if (started_) HookEndNow();
+      if (block_ != nullptr) UnmapViewOfFile(block_);
+      if (blockMapping_ != nullptr) CloseHandle(blockMapping_);
       FreeLibrary(hookLibrary_);
     }
     targets_.Stop();
@@ -325,25 +327,22 @@ class Desktop {
     return false;
   }
 
-  // Loads the library as the tray program does, and finds its shared block:
-  // the data section every process maps to the same memory.
+  // Loads the library as the tray program does, and maps its shared block:
+  // the named block that the library maps in every process it is loaded into.
   bool LoadHookLibrary(std::string& why) {
     hookLibrary_ = LoadLibraryA(dllPath_.c_str());
     if (hookLibrary_ == nullptr) return Fail(why, "cannot load " + dllPath_);
     hookStart_ = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookStart")));
     hookEnd_ = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(hookLibrary_, "HookEnd")));
     if (hookStart_ == nullptr || hookEnd_ == nullptr) return Fail(why, "HookStart or HookEnd not exported");
-    auto* base = reinterpret_cast<uint8_t*>(hookLibrary_);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-      if (std::strncmp(reinterpret_cast<const char*>(section->Name), ".sharedd", IMAGE_SIZEOF_SHORT_NAME) == 0 &&
-          section->Misc.VirtualSize >= sizeof(tavik::HookSharedBlock)) {
-        block_ = reinterpret_cast<tavik::HookSharedBlock*>(base + section->VirtualAddress);
-      }
+    blockMapping_ = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, tavik::kSharedBlockName);
+    void* view = blockMapping_ != nullptr ? MapViewOfFile(blockMapping_, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                                          sizeof(tavik::HookSharedBlock))
+                                          : nullptr;
+    block_ = static_cast<tavik::HookSharedBlock*>(view);
+    if (block_ == nullptr) {
+      return Fail(why, std::string("no shared block ") + tavik::kSharedBlockName + " after loading " + dllPath_);
     }
-    if (block_ == nullptr) return Fail(why, "no shared .sharedd section holding the block in " + dllPath_);
     return true;
   }
 
@@ -352,6 +351,7 @@ class Desktop {
   Shared* shared_ = nullptr;
   Targets targets_;
   HMODULE hookLibrary_ = nullptr;
+  HANDLE blockMapping_ = nullptr;
   tavik::HookSharedBlock* block_ = nullptr;
   int (*hookStart_)() = nullptr;
   void (*hookEnd_)() = nullptr;

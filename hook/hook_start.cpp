@@ -18,22 +18,22 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
   // must not keep its substitute pressed into the new session.
   block.runtime = RuntimeWords{};
 
-  block.keyboardHook = platform.SetWindowsHookExA(w32::WH_KEYBOARD, keyboardProc, module, 0);
+  block.SetKeyboardHook(platform.SetWindowsHookExA(w32::WH_KEYBOARD, keyboardProc, module, 0));
 
   if (block.On(kKakuteiInput)) {
-    block.messageHook = platform.SetWindowsHookExA(w32::WH_GETMESSAGE, messageProc, module, 0);
+    block.SetMessageHook(platform.SetWindowsHookExA(w32::WH_GETMESSAGE, messageProc, module, 0));
     // Window hook handles are 32-bit values even in 64-bit processes.
-    return static_cast<int32_t>(static_cast<uintptr_t>(block.messageHook));
+    return static_cast<int32_t>(static_cast<uintptr_t>(block.MessageHook()));
   }
   return 0;
 }
 
 void HookEnd(InputPlatform& platform, HookSharedBlock& block) {
-  platform.UnhookWindowsHookEx(block.keyboardHook);
-  block.keyboardHook = Hhook{};
-  if (!IsNull(block.messageHook)) {
-    platform.UnhookWindowsHookEx(block.messageHook);
-    block.messageHook = Hhook{};
+  platform.UnhookWindowsHookEx(block.KeyboardHook());
+  block.SetKeyboardHook(Hhook{});
+  if (!IsNull(block.MessageHook())) {
+    platform.UnhookWindowsHookEx(block.MessageHook());
+    block.SetMessageHook(Hhook{});
   }
 }
 

@@ -49,7 +49,7 @@ Outcome LaterStages(HookCall& k) {
 
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                            uintptr_t wParam, intptr_t lParam) {
-  if (code < 0) return platform.CallNextHookEx(block.keyboardHook, code, wParam, lParam);
+  if (code < 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
 
   HookCall k(platform, block, process, code, wParam, lParam);
   Outcome outcome = KeyStages(k);
@@ -59,13 +59,13 @@ intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, Proc
     case Outcome::kSwallow:
       return 1;
     case Outcome::kRewriteAndSwallow:
-      platform.CallNextHookEx(block.keyboardHook, code, k.rewrittenWParam, k.rewrittenLParam);
+      platform.CallNextHookEx(block.KeyboardHook(), code, k.rewrittenWParam, k.rewrittenLParam);
       return 1;
     case Outcome::kPassOn:
     case Outcome::kPassUnchanged:
       break;
   }
-  return platform.CallNextHookEx(block.keyboardHook, code, wParam, lParam);
+  return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
 }
 
 }  // namespace tavik

@@ -17,7 +17,7 @@ intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32
       if (context.Open()) platform.ImmNotifyIME(context.handle(), w32::NI_COMPOSITIONSTR, w32::CPS_REVERT, 0);
     }
   }
-  return platform.CallNextHookEx(block.messageHook, code, wParam, lParam);
+  return platform.CallNextHookEx(block.MessageHook(), code, wParam, lParam);
 }
 
 }  // namespace tavik

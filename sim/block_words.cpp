@@ -22,17 +22,17 @@ bool IsBlockWord(const std::string& name) {
 }
 
 int64_t ReadBlockWord(const HookSharedBlock& block, const std::string& name) {
-  if (name == "keyboardHook") return static_cast<int64_t>(block.keyboardHook);
-  if (name == "messageHook") return static_cast<int64_t>(block.messageHook);
+  if (name == "keyboardHook") return static_cast<int64_t>(block.KeyboardHook());
+  if (name == "messageHook") return static_cast<int64_t>(block.MessageHook());
   const int32_t* w = Find(block, name);
   return w != nullptr ? *w : 0;
 }
 
 void WriteBlockWord(HookSharedBlock& block, const std::string& name, int64_t value) {
   if (name == "keyboardHook") {
-    block.keyboardHook = Hhook{static_cast<uintptr_t>(value)};
+    block.SetKeyboardHook(Hhook{static_cast<uintptr_t>(value)});
   } else if (name == "messageHook") {
-    block.messageHook = Hhook{static_cast<uintptr_t>(value)};
+    block.SetMessageHook(Hhook{static_cast<uintptr_t>(value)});
   } else if (int32_t* w = Find(block, name)) {
     *w = static_cast<int32_t>(value);
   }

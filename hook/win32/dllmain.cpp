@@ -1,55 +1,122 @@
-// tavikhook.dll: the exports the tray program binds, the hook procedures
-// Windows calls in every process, and the block they all share.
+// tavikhook.dll (tavikhook32.dll in 32 bits): the exports the tray program
+// and its 32-bit helper bind, the hook procedures Windows calls in every
+// process, and the block they all share.
+//
+// The library is loaded into every process that takes keyboard input, so it
+// is linked without the C runtime's start-up code: DllMain below is the
+// entry point, and loading the library runs nothing else. No static
+// constructors, no thread-local storage, no atexit table; every object here
+// is constant-initialised.
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "hook/win32/win32_platform.h"  // brings <windows.h>, after the portable headers
 
 namespace {
 
-// One copy for every process that maps the library: a data section marked
-// shared, stored zero-filled so that it reads as all zero before the first
-// HookStart.
-#if defined(_MSC_VER)
-#pragma data_seg(".sharedd")
-tavik::HookSharedBlock sharedBlock = {};
-#pragma data_seg()
-#pragma comment(linker, "/SECTION:.sharedd,RWS")
-#else
-__attribute__((section(".sharedd"), shared)) tavik::HookSharedBlock sharedBlock = {};
-#endif
+// A security descriptor for the shared block that lets programs running at
+// low integrity (a browser's protected mode) open it for writing like any
+// other: a SACL with one mandatory label ACE, low, no-write-up. The DACL is
+// left to the creator's default. Built by hand, self-relative, so that no
+// call outside kernel32 is needed.
+alignas(4) constexpr unsigned char kLowLabelDescriptor[] = {
+    // SECURITY_DESCRIPTOR_RELATIVE: revision 1, control SE_SELF_RELATIVE |
+    // SE_SACL_PRESENT, no owner, no group, the SACL at offset 20, no DACL.
+    1, 0, 0x10, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0,
+    // ACL: revision 2, size 28, one ACE.
+    2, 0, 28, 0, 1, 0, 0, 0,
+    // SYSTEM_MANDATORY_LABEL_ACE: type 0x11, size 20, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP,
+    // and the SID S-1-16-4096 (low mandatory level).
+    0x11, 0, 20, 0, 1, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 16, 0x00, 0x10, 0, 0};
+static_assert(sizeof kLowLabelDescriptor == 48);
+
+// Where the block lives. Before process attach has mapped the named block,
+// and wherever it cannot be opened, the process works on a block of its own
+// that stays all zero: every setting off, so every keystroke passes on.
+constinit tavik::HookSharedBlock processBlock = {};
+constinit tavik::HookSharedBlock* block = &processBlock;
+constinit HANDLE blockMapping = nullptr;
 
 // Private to each process.
-HINSTANCE moduleInstance = nullptr;
-tavik::Win32Platform platform;
-tavik::ProcessVariables processVariables;
+constinit HINSTANCE moduleInstance = nullptr;
+constinit tavik::Win32Platform platform;
+constinit tavik::ProcessVariables processVariables;
+// The thread that called HookStart in this process: only ever set in the
+// tray program and its 32-bit helper.
+constinit DWORD hookingThread = 0;
 
-// The one way to the shared block, so that its storage can change.
-tavik::HookSharedBlock& SharedBlock() { return sharedBlock; }
+void MapSharedBlock() {
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, const_cast<unsigned char*>(kLowLabelDescriptor), FALSE};
+  // The first process creates it zero-filled; every later one opens it.
+  blockMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                    sizeof(tavik::HookSharedBlock), tavik::kSharedBlockName);
+  if (blockMapping == nullptr) return;
+  void* view = MapViewOfFile(blockMapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(tavik::HookSharedBlock));
+  if (view == nullptr) {
+    CloseHandle(blockMapping);
+    blockMapping = nullptr;
+    return;
+  }
+  block = static_cast<tavik::HookSharedBlock*>(view);
+}
+
+void UnmapSharedBlock() {
+  if (block != &processBlock) {
+    void* view = block;
+    block = &processBlock;
+    UnmapViewOfFile(view);
+  }
+  if (blockMapping != nullptr) {
+    CloseHandle(blockMapping);
+    blockMapping = nullptr;
+  }
+}
+
+// On 64-bit Windows a hook of one bitness reaches a program of the other by
+// being called on the thread that installed it, in the tray program or the
+// helper, while the library of the program's own bitness runs inside the
+// program as well. That thread has no focus window then: the keystroke is
+// another program's. It goes on untouched, so that each keystroke is acted on
+// once, by the library inside the program that takes it.
+bool Relayed() { return hookingThread != 0 && GetCurrentThreadId() == hookingThread && GetFocus() == nullptr; }
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
-  return tavik::KeyboardProcedure(platform, SharedBlock(), processVariables, code, wParam, lParam);
+  if (Relayed()) return CallNextHookEx(tavik::Win32<HHOOK>(block->KeyboardHook()), code, wParam, lParam);
+  return tavik::KeyboardProcedure(platform, *block, processVariables, code, wParam, lParam);
 }
 
 LRESULT CALLBACK MessageHookProc(int code, WPARAM wParam, LPARAM lParam) {
+  if (Relayed()) return CallNextHookEx(tavik::Win32<HHOOK>(block->MessageHook()), code, wParam, lParam);
   // Only the message number is read, and only where the record is sure to be there.
   UINT message = code >= 0 && lParam != 0 ? reinterpret_cast<const MSG*>(lParam)->message : 0;
-  return tavik::MessageProcedure(platform, SharedBlock(), code, wParam, lParam, message);
+  return tavik::MessageProcedure(platform, *block, code, wParam, lParam, message);
 }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
-  moduleInstance = instance;
+// The library's entry point (the linker is told so): no C runtime start-up
+// runs before or after it.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    moduleInstance = instance;
+    // Nothing to do per thread: spare every thread start and end a call.
+    DisableThreadLibraryCalls(instance);
+    MapSharedBlock();
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded while the process goes on (a process that ends frees
+    // everything itself).
+    UnmapSharedBlock();
+  }
   return TRUE;
 }
 
 extern "C" __declspec(dllexport) int HookStart() {
-  return tavik::HookStart(platform, SharedBlock(), tavik::Portable<tavik::Hinstance>(moduleInstance),
+  hookingThread = GetCurrentThreadId();
+  return tavik::HookStart(platform, *block, tavik::Portable<tavik::Hinstance>(moduleInstance),
                           tavik::Portable<tavik::HookProc>(&KeyboardHookProc),
                           tavik::Portable<tavik::HookProc>(&MessageHookProc));
 }
 
-extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, SharedBlock()); }
+extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, *block); }
 
 #if defined(__GNUC__)
 // A pure virtual call can only come from a broken build. Defining the

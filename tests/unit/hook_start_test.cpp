@@ -27,8 +27,8 @@ TEST_F(HookStartTest, NoSettingsFileGivesExactlyTheFourDefaultFlags) {
     bool defaultOn = i == kTorikeshiKey || i == kCapsLockOn || i == kCapsLockOff || i == kRomajiBackspace;
     EXPECT_EQ(block.flag[i], defaultOn ? 1 : 0) << kSettingKeys[i].name;
   }
-  EXPECT_FALSE(IsNull(block.keyboardHook));
-  EXPECT_TRUE(IsNull(block.messageHook));
+  EXPECT_FALSE(IsNull(block.KeyboardHook()));
+  EXPECT_TRUE(IsNull(block.MessageHook()));
   EXPECT_TRUE(desktop.HookInstalled(w32::WH_KEYBOARD));
   EXPECT_FALSE(desktop.HookInstalled(w32::WH_GETMESSAGE));
 }
@@ -45,6 +45,25 @@ TEST_F(HookStartTest, ReadsEveryKeyInTableOrderFromTheSettingsFile) {
     ++next;
   }
   EXPECT_EQ(next, kSettingCount);
+}
+
+TEST_F(HookStartTest, OnlyThisLibrarysOwnHandlesAreWrittenAndRemoved) {
+  // The other bitness's library keeps its hooks in the other pair of the
+  // same block; starting and ending ours must leave them alone.
+  const int other = 1 - kThisLibrary;
+  block.hooks[other] = HookHandles{0x1234, 0x5678};
+  Settings("[TAVIK]\r\nOASYS KAKUTEI=1\r\nKAKUTEI INPUT=1\r\n");
+  Start();
+  EXPECT_NE(block.hooks[kThisLibrary].keyboard, 0u);
+  EXPECT_NE(block.hooks[kThisLibrary].message, 0u);
+  EXPECT_EQ(block.hooks[other].keyboard, 0x1234u);
+  EXPECT_EQ(block.hooks[other].message, 0x5678u);
+  HookEnd(desktop, block);
+  EXPECT_EQ(block.hooks[kThisLibrary].keyboard, 0u);
+  EXPECT_EQ(block.hooks[kThisLibrary].message, 0u);
+  EXPECT_EQ(block.hooks[other].keyboard, 0x1234u);
+  EXPECT_EQ(block.hooks[other].message, 0x5678u);
+  for (const std::string& line : desktop.trace()) EXPECT_EQ(line.find("UnhookWindowsHookEx(0x1234"), std::string::npos);
 }
 
 TEST_F(HookStartTest, EachFlagFollowsItsOwnKey) {
@@ -94,14 +113,14 @@ TEST_F(HookStartTest, LongLinesAndJunkNeverCrashTheReader) {
 TEST_F(HookStartTest, DirectCommitInputInstallsBothHooksAndReturnsTheMessageHook) {
   Settings("[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
   int32_t result = Start();
-  EXPECT_FALSE(IsNull(block.messageHook));
-  EXPECT_EQ(result, static_cast<int32_t>(block.messageHook));
-  EXPECT_NE(block.messageHook, block.keyboardHook);
+  EXPECT_FALSE(IsNull(block.MessageHook()));
+  EXPECT_EQ(result, static_cast<int32_t>(block.MessageHook()));
+  EXPECT_NE(block.MessageHook(), block.KeyboardHook());
   EXPECT_TRUE(desktop.HookInstalled(w32::WH_GETMESSAGE));
 
   HookEnd(desktop, block);
-  EXPECT_TRUE(IsNull(block.keyboardHook));
-  EXPECT_TRUE(IsNull(block.messageHook));
+  EXPECT_TRUE(IsNull(block.KeyboardHook()));
+  EXPECT_TRUE(IsNull(block.MessageHook()));
   EXPECT_FALSE(desktop.HookInstalled(w32::WH_KEYBOARD));
   EXPECT_FALSE(desktop.HookInstalled(w32::WH_GETMESSAGE));
 }
@@ -110,15 +129,16 @@ TEST_F(HookStartTest, FailedMessageHookIsReportedAsZero) {
   Settings("[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
   desktop.Fail("SetWindowsHookExA");
   EXPECT_EQ(Start(), 0);
-  EXPECT_TRUE(IsNull(block.keyboardHook));
-  EXPECT_TRUE(IsNull(block.messageHook));
+  EXPECT_TRUE(IsNull(block.KeyboardHook()));
+  EXPECT_TRUE(IsNull(block.MessageHook()));
   HookEnd(desktop, block);  // unhooking nothing is harmless
 }
 
 TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   Start();
-  // Every word by its name, and the block's layout as the Windows build
-  // shares it: the words follow the 27 flags, in the order named.
+  // Every word by its name, and the block's layout as both Windows builds
+  // share it: the words follow two pairs of 64-bit hook handles and the 27
+  // flags, in the order named.
   std::vector<int32_t*> words;
   for (const RuntimeWordName& w : kRuntimeWords) words.push_back(&(block.runtime.*(w.word)));
   const char* const names[] = {"cancelEscDown",      "leftShiftDown",      "backspaceSubstituted", "spaceResent",
@@ -130,7 +150,7 @@ TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   for (size_t i = 0; i < words.size(); ++i) {
     EXPECT_STREQ(kRuntimeWords[i].name, names[i]);
     EXPECT_EQ(reinterpret_cast<char*>(words[i]) - reinterpret_cast<char*>(&block),
-              static_cast<std::ptrdiff_t>(2 * sizeof(Hhook) + (kSettingCount + i) * sizeof(int32_t)))
+              static_cast<std::ptrdiff_t>(4 * sizeof(uint64_t) + (kSettingCount + i) * sizeof(int32_t)))
         << names[i];
   }
   for (int32_t* w : words) *w = 1;
