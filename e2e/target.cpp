@@ -143,7 +143,8 @@ void Snapshot(HWND textOf) {
   ImmReleaseContext(editor, himc);
   ReadText(textOf);
   shared->snapCapsLock = (GetKeyState(VK_CAPITAL) & 1) != 0;
-  shared->snapHookLoaded = GetModuleHandleA("tavikhook.dll") != nullptr;
+  shared->snapHookLoaded =
+      GetModuleHandleA("tavikhook.dll") != nullptr || GetModuleHandleA("tavikhook32.dll") != nullptr;
   shared->hookLoadedInTarget = shared->snapHookLoaded;
   shared->snapLayout = reinterpret_cast<uintptr_t>(GetKeyboardLayout(0));
   if (ImmGetIMEFileNameA(GetKeyboardLayout(0), shared->snapImeFile, sizeof shared->snapImeFile) == 0) {

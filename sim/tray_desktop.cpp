@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tray/helper.h"
+
 #include "sim/desktop.h"
 
 namespace tavik::sim {
@@ -81,6 +83,174 @@ int32_t TrayDesktop::WritePrivateProfileStringA(const char* lpAppName, const cha
                                                 const char* lpFileName) {
   bool ok = profiles_.WriteString(lpAppName, lpKeyName, lpString, lpFileName);
   trace_.push_back("WritePrivateProfileStringA(" + Text(lpKeyName) + ", " + Text(lpString) + ")");
+  return ok ? 1 : 0;
+}
+
+uint32_t TrayDesktop::GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) {
+  // As Windows does: the path cut to the buffer, the length copied, and
+  // nSize itself when it was cut.
+  uint32_t r = 0;
+  if (IsNull(hModule) && nSize > 0) {
+    size_t n = programPath_.size() < nSize ? programPath_.size() : nSize - 1;
+    std::memcpy(lpFilename, programPath_.data(), n);
+    lpFilename[n] = '\0';
+    r = programPath_.size() < nSize ? static_cast<uint32_t>(n) : nSize;
+  }
+  trace_.push_back("GetModuleFileNameA(NULL) = " + Text(lpFilename));
+  return r;
+}
+
+tray::Handle TrayDesktop::Open(Object object) {
+  tray::Handle h{nextHandle_};
+  nextHandle_ += 4;
+  open_[static_cast<uintptr_t>(h)] = object;
+  return h;
+}
+
+int32_t TrayDesktop::DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
+                                     tray::Handle hTargetProcessHandle, tray::Handle* lpTargetHandle,
+                                     uint32_t dwDesiredAccess, int32_t bInheritHandle, uint32_t dwOptions) {
+  // Only what the tray program duplicates: its own process, into itself.
+  bool ok = hSourceProcessHandle == kCurrentProcess && hSourceHandle == kCurrentProcess &&
+            hTargetProcessHandle == kCurrentProcess && dwOptions == 0;
+  *lpTargetHandle = ok ? Open({Object::kSelf, bInheritHandle != 0, dwDesiredAccess}) : tray::Handle{};
+  trace_.push_back("DuplicateHandle(self, " + Hex(dwDesiredAccess) + ", " + std::to_string(bInheritHandle) +
+                   ") = " + Hex(static_cast<uintptr_t>(*lpTargetHandle)));
+  return ok ? 1 : 0;
+}
+
+tray::Handle TrayDesktop::CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) {
+  tray::Handle h = Open({Object::kEvent, bInheritHandle != 0, 0});
+  // One event is all the tray program makes: the helper's.
+  helperReady_ = h;
+  readySet_ = bInitialState != 0;
+  trace_.push_back("CreateEventA(" + std::to_string(bInheritHandle) + ", " + std::to_string(bManualReset) + ", " +
+                   std::to_string(bInitialState) + ") = " + Hex(static_cast<uintptr_t>(h)));
+  return h;
+}
+
+int32_t TrayDesktop::ResetEvent(tray::Handle hEvent) {
+  bool ok = hEvent == helperReady_ && open_.count(static_cast<uintptr_t>(hEvent)) != 0;
+  if (ok) readySet_ = false;
+  trace_.push_back("ResetEvent(" + Hex(static_cast<uintptr_t>(hEvent)) + ")");
+  return ok ? 1 : 0;
+}
+
+int32_t TrayDesktop::CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
+                                    tray::ProcessInformation* lpProcessInformation) {
+  trace_.push_back("CreateProcessA(" + Text(lpApplicationName) + ", " + Text(lpCommandLine) + ", " +
+                   std::to_string(bInheritHandles) + ")");
+  std::string expected = programPath_.substr(0, programPath_.find_last_of('\\') + 1) + tray::kHelperProgramName;
+  if (helper_ == Helper::kAbsent || lpApplicationName == nullptr || expected != lpApplicationName) {
+    lastError_ = 2;  // ERROR_FILE_NOT_FOUND
+    return 0;
+  }
+  // What the helper finds on its command line, and whether it inherited it.
+  uintptr_t tray = 0;
+  uintptr_t ready = 0;
+  auto inherited = [&](uintptr_t h, Object::Kind kind) {
+    auto it = open_.find(h);
+    return bInheritHandles != 0 && it != open_.end() && it->second.kind == kind && it->second.inheritable;
+  };
+  helperCanWait_ = tray::ParseHelperCommandLine(lpCommandLine, tray, ready) && inherited(tray, Object::kSelf) &&
+                   (open_[tray].access & tray::w32::SYNCHRONIZE) != 0 && inherited(ready, Object::kEvent) &&
+                   tray::Handle{ready} == helperReady_;
+
+  lpProcessInformation->hProcess = Open({Object::kProcess, false, 0});
+  lpProcessInformation->hThread = Open({Object::kThread, false, 0});
+  lpProcessInformation->dwProcessId = 0x700;
+  lpProcessInformation->dwThreadId = 0x704;
+  helperRunning_ = true;
+  helperListens_ = true;
+  helperLog_.clear();
+  if (helper_ == Helper::kStartsHooks) {
+    helperLog_.push_back("HookStart");
+    if (helperCanWait_) readySet_ = true;
+  } else if (helper_ == Helper::kEndsAtOnce) {
+    HelperEnds(helperExitCode_);
+  }
+  return 1;
+}
+
+void TrayDesktop::HelperEnds(uint32_t code) {
+  helperRunning_ = false;
+  helperEnded_ = code;
+}
+
+bool TrayDesktop::Signalled(tray::Handle h) const {
+  auto it = open_.find(static_cast<uintptr_t>(h));
+  if (it == open_.end()) return false;
+  if (it->second.kind == Object::kEvent) return h == helperReady_ && readySet_;
+  if (it->second.kind == Object::kProcess) return !helperRunning_;
+  return false;
+}
+
+uint32_t TrayDesktop::WaitForMultipleObjects(uint32_t nCount, const tray::Handle* lpHandles, int32_t bWaitAll,
+                                             uint32_t dwMilliseconds) {
+  // Nothing happens while the tray program waits: what the helper does, it
+  // has done by the time the call is made.
+  uint32_t r = tray::w32::WAIT_TIMEOUT;
+  for (uint32_t i = 0; i < nCount && bWaitAll == 0; ++i) {
+    if (open_.count(static_cast<uintptr_t>(lpHandles[i])) == 0) {
+      r = tray::w32::WAIT_FAILED;
+      break;
+    }
+    if (Signalled(lpHandles[i])) {
+      r = tray::w32::WAIT_OBJECT_0 + i;
+      break;
+    }
+  }
+  trace_.push_back("WaitForMultipleObjects(" + std::to_string(nCount) + ", " + std::to_string(dwMilliseconds) +
+                   ") = " + Hex(r));
+  return r;
+}
+
+uint32_t TrayDesktop::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) {
+  uint32_t r = open_.count(static_cast<uintptr_t>(hHandle)) == 0 ? tray::w32::WAIT_FAILED
+               : Signalled(hHandle)                               ? tray::w32::WAIT_OBJECT_0
+                                                                  : tray::w32::WAIT_TIMEOUT;
+  trace_.push_back("WaitForSingleObject(" + Hex(static_cast<uintptr_t>(hHandle)) + ", " +
+                   std::to_string(dwMilliseconds) + ") = " + Hex(r));
+  return r;
+}
+
+int32_t TrayDesktop::GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) {
+  auto it = open_.find(static_cast<uintptr_t>(hProcess));
+  bool ok = it != open_.end() && it->second.kind == Object::kProcess;
+  if (ok) *lpExitCode = helperRunning_ ? tray::w32::STILL_ACTIVE : helperEnded_;
+  trace_.push_back("GetExitCodeProcess(" + Hex(static_cast<uintptr_t>(hProcess)) + ")");
+  return ok ? 1 : 0;
+}
+
+int32_t TrayDesktop::TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) {
+  auto it = open_.find(static_cast<uintptr_t>(hProcess));
+  bool ok = it != open_.end() && it->second.kind == Object::kProcess;
+  // Killed: it removes no hooks itself, Windows does.
+  if (ok && helperRunning_) HelperEnds(uExitCode);
+  trace_.push_back("TerminateProcess(" + Hex(static_cast<uintptr_t>(hProcess)) + ", " + std::to_string(uExitCode) +
+                   ")");
+  return ok ? 1 : 0;
+}
+
+int32_t TrayDesktop::CloseHandle(tray::Handle hObject) {
+  bool ok = open_.erase(static_cast<uintptr_t>(hObject)) != 0;
+  trace_.push_back("CloseHandle(" + Hex(static_cast<uintptr_t>(hObject)) + ")");
+  return ok ? 1 : 0;
+}
+
+int32_t TrayDesktop::PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t, intptr_t) {
+  bool ok = helperRunning_ && idThread == 0x704;
+  trace_.push_back("PostThreadMessageA(" + Hex(idThread) + ", " + Hex(Msg) + ")");
+  if (ok && helperListens_) {
+    if (Msg == tray::WM_HELPER_RESTART) {
+      helperLog_.push_back("HookEnd");
+      helperLog_.push_back("HookStart");
+      readySet_ = true;
+    } else if (Msg == tray::WM_HELPER_END) {
+      helperLog_.push_back("HookEnd");
+      HelperEnds(tray::kHelperEnded);
+    }
+  }
   return ok ? 1 : 0;
 }
 

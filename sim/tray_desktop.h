@@ -25,6 +25,29 @@ class TrayDesktop final : public tray::TrayPlatform {
   // Another process holds a mutex of this name.
   void HoldMutexElsewhere(const std::string& name) { mutexes_.insert(name); }
 
+  // The program file, as GetModuleFileNameA(NULL) reports it.
+  void SetProgramPath(std::string path) { programPath_ = std::move(path); }
+  // What CreateProcessA finds at the helper's path, and what the helper does
+  // once started: starts its hooks and says so; ends at once with
+  // `exitCode`; or never says anything. A helper that runs does as it is
+  // told by the thread messages of tray/helper.h and keeps a log of the
+  // hook library calls it makes.
+  enum class Helper { kAbsent, kStartsHooks, kEndsAtOnce, kSilent };
+  void SetHelper(Helper helper, uint32_t exitCode = 0) {
+    helper_ = helper;
+    helperExitCode_ = exitCode;
+  }
+  // From now on the running helper ignores the tray program's messages.
+  void HelperStopsListening() { helperListens_ = false; }
+  bool HelperRunning() const { return helperRunning_; }
+  const std::vector<std::string>& helperLog() const { return helperLog_; }
+  // It was given, inheritably, the event it sets and a handle of the tray
+  // program's own process it can wait on (SYNCHRONIZE): what it needs to end
+  // when the tray program is killed.
+  bool HelperCanWaitForTray() const { return helperCanWait_; }
+  // Kernel handles the tray program holds open now.
+  size_t OpenHandles() const { return open_.size(); }
+
   ProfileStore& profiles() { return profiles_; }
   const std::vector<std::string>& trace() const { return trace_; }
   void ClearTrace() { trace_.clear(); }
@@ -45,6 +68,22 @@ class TrayDesktop final : public tray::TrayPlatform {
                                     char* lpReturnedString, uint32_t nSize, const char* lpFileName) override;
   int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                      const char* lpFileName) override;
+  uint32_t GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) override;
+  tray::Handle GetCurrentProcess() override { return kCurrentProcess; }
+  int32_t DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
+                          tray::Handle hTargetProcessHandle, tray::Handle* lpTargetHandle, uint32_t dwDesiredAccess,
+                          int32_t bInheritHandle, uint32_t dwOptions) override;
+  tray::Handle CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) override;
+  int32_t ResetEvent(tray::Handle hEvent) override;
+  int32_t CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
+                         tray::ProcessInformation* lpProcessInformation) override;
+  uint32_t WaitForMultipleObjects(uint32_t nCount, const tray::Handle* lpHandles, int32_t bWaitAll,
+                                  uint32_t dwMilliseconds) override;
+  uint32_t WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) override;
+  int32_t GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) override;
+  int32_t TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) override;
+  int32_t CloseHandle(tray::Handle hObject) override;
+  int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) override;
   int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) override;
   tray::Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) override;
   int32_t Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) override;
@@ -61,6 +100,30 @@ class TrayDesktop final : public tray::TrayPlatform {
   bool iconShown_ = false;
   tray::NotifyIconData icon_{};
   std::vector<std::string> trace_;
+
+  // Kernel objects: the helper's process and thread, events, and this
+  // process's own handle. An object lives while a handle is open.
+  static constexpr tray::Handle kCurrentProcess{~uintptr_t{0}};
+  struct Object {
+    enum Kind { kEvent, kProcess, kThread, kSelf } kind;
+    bool inheritable;
+    uint32_t access;
+  };
+  tray::Handle Open(Object object);
+  bool Signalled(tray::Handle h) const;
+  void HelperEnds(uint32_t code);
+  std::string programPath_ = "C:\\tavik\\tavik.exe";
+  Helper helper_ = Helper::kAbsent;
+  uint32_t helperExitCode_ = 0;
+  bool helperRunning_ = false;
+  bool helperListens_ = true;
+  bool helperCanWait_ = false;
+  uint32_t helperEnded_ = 0;  // its exit code once it has ended
+  tray::Handle helperReady_{};
+  bool readySet_ = false;
+  std::vector<std::string> helperLog_;
+  std::map<uintptr_t, Object> open_;
+  uintptr_t nextHandle_ = 0x500;
 };
 
 // The settings dialog's controls: check state and enabled state by id, every

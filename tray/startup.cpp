@@ -1,8 +1,10 @@
 // The tray program's life: one copy per program file, the hook library
-// loaded, the settings made consistent, the hooks started; at the end the
-// hooks stopped, the library freed and the icon gone.
+// loaded, the settings made consistent, the hooks started, the 32-bit
+// helper started; at the end the hooks stopped, the library freed, the
+// helper ended and the icon gone.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "tray/tray.h"
 
@@ -61,7 +63,112 @@ bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* pr
   if (!Bind(p, s, window, programName)) return false;
   // The hook library reads the settings file as the step above left it.
   p.CallExport(s.hookStart);
+  StartHelper(p, s);
   return true;
+}
+
+namespace {
+
+// Closes the helper's handles and forgets it; `state` says why it is gone.
+void ForgetHelper(TrayPlatform& p, TrayState& s, HelperState state) {
+  for (Handle h : {s.helperProcess.hProcess, s.helperProcess.hThread, s.helperReady}) {
+    if (!IsNull(h)) p.CloseHandle(h);
+  }
+  s.helperProcess = ProcessInformation{};
+  s.helperReady = Handle{};
+  s.helper = state;
+}
+
+// Waits until the helper says its hooks are started, or ends. A helper that
+// says neither in time is ended, so that none is ever left behind.
+void AwaitHelper(TrayPlatform& p, TrayState& s, uint32_t milliseconds) {
+  const Handle waitFor[2] = {s.helperReady, s.helperProcess.hProcess};
+  uint32_t result = p.WaitForMultipleObjects(2, waitFor, 0, milliseconds);
+  if (result == w32::WAIT_OBJECT_0) {
+    s.helper = HelperState::kRunning;
+    return;
+  }
+  HelperState why = HelperState::kNotResponding;
+  if (result == w32::WAIT_OBJECT_0 + 1) {
+    uint32_t code = w32::STILL_ACTIVE;
+    p.GetExitCodeProcess(s.helperProcess.hProcess, &code);
+    if (code == kHelperNoLibrary || code == kHelperNoExport) why = HelperState::kNoLibrary;
+  } else {
+    p.TerminateProcess(s.helperProcess.hProcess, 1);
+    p.WaitForSingleObject(s.helperProcess.hProcess, kHelperEndTimeout);
+  }
+  ForgetHelper(p, s, why);
+}
+
+}  // namespace
+
+void StartHelper(TrayPlatform& p, TrayState& s) {
+  char program[w32::kMaxPath] = {};
+  char helperPath[w32::kMaxPath] = {};
+  uint32_t length = p.GetModuleFileNameA(Hmodule{}, program, sizeof program);
+  if (length == 0 || length >= sizeof program ||
+      !BesideProgram(helperPath, sizeof helperPath, program, kHelperProgramName)) {
+    s.helper = HelperState::kNotFound;
+    return;
+  }
+
+  // What the helper inherits: a handle of this process, which it waits on
+  // so that it ends with us however we end, and the event it sets once its
+  // hooks are started.
+  Handle self{};
+  p.DuplicateHandle(p.GetCurrentProcess(), p.GetCurrentProcess(), p.GetCurrentProcess(), &self, w32::SYNCHRONIZE, 1, 0);
+  s.helperReady = p.CreateEventA(1, 1, 0);
+  char commandLine[w32::kMaxPath + 64] = {};
+  bool started = !IsNull(self) && !IsNull(s.helperReady) &&
+                 FormatHelperCommandLine(commandLine, sizeof commandLine, helperPath, static_cast<uintptr_t>(self),
+                                         static_cast<uintptr_t>(s.helperReady)) &&
+                 p.CreateProcessA(helperPath, commandLine, 1, &s.helperProcess) != 0;
+  // The helper has its own copy now; ours would only keep this process's
+  // handle open in itself.
+  if (!IsNull(self)) p.CloseHandle(self);
+  if (!started) {
+    s.helperProcess = ProcessInformation{};
+    ForgetHelper(p, s, HelperState::kNotFound);
+    return;
+  }
+  AwaitHelper(p, s, kHelperStartTimeout);
+}
+
+void RestartHelper(TrayPlatform& p, TrayState& s) {
+  if (s.helper != HelperState::kRunning) return;
+  p.ResetEvent(s.helperReady);
+  if (p.PostThreadMessageA(s.helperProcess.dwThreadId, WM_HELPER_RESTART, 0, 0) == 0) {
+    // Its thread is gone: so is the helper, or it soon will be.
+    EndHelper(p, s);
+    s.helper = HelperState::kNotResponding;
+    return;
+  }
+  AwaitHelper(p, s, kHelperStartTimeout);
+}
+
+void EndHelper(TrayPlatform& p, TrayState& s) {
+  if (s.helper != HelperState::kRunning) return;
+  p.PostThreadMessageA(s.helperProcess.dwThreadId, WM_HELPER_END, 0, 0);
+  if (p.WaitForSingleObject(s.helperProcess.hProcess, kHelperEndTimeout) != w32::WAIT_OBJECT_0) {
+    p.TerminateProcess(s.helperProcess.hProcess, 1);
+    p.WaitForSingleObject(s.helperProcess.hProcess, kHelperEndTimeout);
+  }
+  ForgetHelper(p, s, HelperState::kNotStarted);
+}
+
+const char* HelperNote(const TrayState& s) {
+  switch (s.helper) {
+    case HelperState::kNotFound:
+      return kNoHelperNote;
+    case HelperState::kNoLibrary:
+      return kNoLibrary32Note;
+    case HelperState::kNotResponding:
+      return kHelperStoppedNote;
+    case HelperState::kNotStarted:
+    case HelperState::kRunning:
+      break;
+  }
+  return nullptr;
 }
 
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window) {
@@ -85,6 +192,7 @@ void ShutDown(TrayPlatform& p, TrayState& s) {
     p.FreeLibrary(s.hookLibrary);
     s.hookLibrary = Hmodule{};
   }
+  EndHelper(p, s);
   if (s.iconAdded) {
     p.Shell_NotifyIconA(w32::NIM_DELETE, &s.icon);
     s.iconAdded = false;
@@ -107,6 +215,7 @@ void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog) {
   if (s.settingsChanged != 0 && !IsNull(s.hookLibrary)) {
     p.CallExport(s.hookEnd);
     p.CallExport(s.hookStart);
+    RestartHelper(p, s);
   }
   s.settingsOpen = 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/settings.h"
+#include "tray/helper.h"
 #include "tray/tray_platform.h"
 
 namespace tavik::tray {
@@ -49,6 +50,17 @@ void LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings
 
 // --- Program-wide state --------------------------------------------------------
 
+// Where the 32-bit helper stands. Only kHelperRunning reaches 32-bit
+// programs; the others leave tavik with the 64-bit ones, and the About box
+// says which file is missing.
+enum class HelperState {
+  kNotStarted,     // the hook library did not start, so neither did the helper
+  kRunning,        // its hooks are started
+  kNotFound,       // tavik32.exe could not be started
+  kNoLibrary,      // it ended at once: tavikhook32.dll did not load or lacks an export
+  kNotResponding,  // it ended, or never said it was ready
+};
+
 struct TrayState {
   Hmodule hookLibrary{};
   FarProc hookStart{};
@@ -60,6 +72,10 @@ struct TrayState {
   int32_t settingsChanged = 0;
   NotifyIconData icon{};
   bool iconAdded = false;
+
+  HelperState helper = HelperState::kNotStarted;
+  ProcessInformation helperProcess{};
+  Handle helperReady{};  // set by the helper each time its hooks have started
 };
 
 // --- Start-up and shut-down ------------------------------------------------------
@@ -74,17 +90,40 @@ inline constexpr const char kLoadFailedText[] = "tavikhook.dllのロードに失
 bool TakeSingleInstance(TrayPlatform& p, const char* programName);
 
 // The hidden window's initialisation from loading the library to starting
-// the hooks (steps 4 to 9). False when the program is to end at once: the
-// library did not load, or lacks an export; the user has been told why and
-// nothing was started (a library that loaded is freed again).
+// the hooks (steps 4 to 9), then the 32-bit helper. False when the program
+// is to end at once: the library did not load, or lacks an export; the user
+// has been told why and nothing was started (a library that loaded is freed
+// again). A helper that does not start is no reason to end: see HelperState.
 // `programName` is the message box caption.
 bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* programName);
+
+// How long the tray program waits for the helper: to start its hooks, and
+// to end once told to.
+inline constexpr uint32_t kHelperStartTimeout = 10000;
+inline constexpr uint32_t kHelperEndTimeout = 5000;
+
+// Starts tavik32.exe from the tray program's folder and waits until its
+// hooks have started (or it has ended, or the wait is over).
+void StartHelper(TrayPlatform& p, TrayState& s);
+// Has a running helper restart its hooks, as the tray program's own have
+// just been, and waits until it has.
+void RestartHelper(TrayPlatform& p, TrayState& s);
+// Tells a running helper to end its hooks and itself, waits for it, and
+// ends it when it does not; closes every handle of it.
+void EndHelper(TrayPlatform& p, TrayState& s);
+
+// The About box's line on the 32-bit programs: null while the helper runs
+// (or never had a chance to), else which file the user should look for.
+const char* HelperNote(const TrayState& s);
+inline constexpr const char kNoHelperNote[] = "tavik32.exeがないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
+inline constexpr const char kNoLibrary32Note[] = "tavikhook32.dllがないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
+inline constexpr const char kHelperStoppedNote[] = "tavik32.exeが動かないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
 
 // Step 11: the notification-area icon, after the window was hidden.
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window);
 
-// WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, then the
-// icon removed when it was added.
+// WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, the helper
+// ended, then the icon removed when it was added.
 void ShutDown(TrayPlatform& p, TrayState& s);
 
 // --- Tray menu -------------------------------------------------------------------
@@ -146,7 +185,7 @@ int ControlOf(Setting key);
 Setting KeyOfControl(int id);
 
 // The settings command: settingsOpen while the dialog runs, and the hooks
-// restarted once after it closed when OK wrote a change.
+// restarted once after it closed when OK wrote a change, the helper's too.
 class ModalDialog {
  public:
   // Runs the dialog; returns when it has ended.

@@ -16,6 +16,14 @@ enum class Hmodule : uintptr_t {};  // a loaded library
 enum class FarProc : uintptr_t {};  // an export found with GetProcAddress
 enum class Hicon : uintptr_t {};
 
+// PROCESS_INFORMATION: what CreateProcessA gives back.
+struct ProcessInformation {
+  Handle hProcess;
+  Handle hThread;
+  uint32_t dwProcessId;
+  uint32_t dwThreadId;
+};
+
 // Win32 values under our own names.
 namespace w32 {
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
@@ -36,6 +44,12 @@ inline constexpr uint32_t MF_GRAYED = 0x1;
 inline constexpr uint32_t MF_DISABLED = 0x2;
 inline constexpr uint32_t BST_UNCHECKED = 0;
 inline constexpr uint32_t BST_CHECKED = 1;
+inline constexpr uint32_t kMaxPath = 260;
+inline constexpr uint32_t SYNCHRONIZE = 0x00100000;
+inline constexpr uint32_t WAIT_OBJECT_0 = 0;
+inline constexpr uint32_t WAIT_TIMEOUT = 258;
+inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr uint32_t STILL_ACTIVE = 259;
 }  // namespace w32
 
 // The icon's callback message.
@@ -48,6 +62,7 @@ inline constexpr int kMainDialog = 102;
 inline constexpr int kSettingsDialog = 133;
 inline constexpr int kTrayMenu = 130;
 inline constexpr int kAboutMenuString = 101;
+inline constexpr int kAboutNote = 1030;  // the About box's line on the 32-bit programs
 inline constexpr uint32_t ID_SYSMENU_ABOUT = 0x10;
 inline constexpr uint32_t ID_TRAY_EXIT = 32771;
 inline constexpr uint32_t ID_TRAY_ABOUT = 32772;
@@ -89,6 +104,28 @@ class TrayPlatform {
   // lpString null deletes the key.
   virtual int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                              const char* lpFileName) = 0;
+
+  // kernel32: the 32-bit helper's process. hModule null: the program file.
+  virtual uint32_t GetModuleFileNameA(Hmodule hModule, char* lpFilename, uint32_t nSize) = 0;
+  virtual Handle GetCurrentProcess() = 0;
+  virtual int32_t DuplicateHandle(Handle hSourceProcessHandle, Handle hSourceHandle, Handle hTargetProcessHandle,
+                                  Handle* lpTargetHandle, uint32_t dwDesiredAccess, int32_t bInheritHandle,
+                                  uint32_t dwOptions) = 0;
+  // The security attributes are reduced to their inherit flag; unnamed.
+  virtual Handle CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) = 0;
+  virtual int32_t ResetEvent(Handle hEvent) = 0;
+  // No process or thread attributes, no creation flags, the caller's
+  // environment and current directory, a default STARTUPINFOA.
+  virtual int32_t CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
+                                 ProcessInformation* lpProcessInformation) = 0;
+  virtual uint32_t WaitForMultipleObjects(uint32_t nCount, const Handle* lpHandles, int32_t bWaitAll,
+                                          uint32_t dwMilliseconds) = 0;
+  virtual uint32_t WaitForSingleObject(Handle hHandle, uint32_t dwMilliseconds) = 0;
+  virtual int32_t GetExitCodeProcess(Handle hProcess, uint32_t* lpExitCode) = 0;
+  virtual int32_t TerminateProcess(Handle hProcess, uint32_t uExitCode) = 0;
+  virtual int32_t CloseHandle(Handle hObject) = 0;
+  // user32
+  virtual int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) = 0;
 
   // user32 and shell32
   virtual int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) = 0;

@@ -31,7 +31,10 @@ std::vector<std::string> Without(const std::vector<std::string>& trace, const st
 
 class TrayStartTest : public ::testing::Test {
  protected:
-  TrayStartTest() { desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"}); }
+  TrayStartTest() {
+    desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
+    desktop.SetHelper(TrayDesktop::Helper::kStartsHooks);
+  }
   bool Start() { return tray::StartHookLibrary(desktop, state, kWindow, "tavik"); }
   TrayDesktop desktop;
   TrayState state;
@@ -50,9 +53,16 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
   tray::AddTrayIcon(desktop, state, kWindow);
   std::vector<std::string> calls = Without(desktop.trace(), "GetPrivateProfileStringA");
   calls = Without(calls, "WritePrivateProfileStringA");
+  // The helper is started once the library's own hooks are, and the tray
+  // program keeps no handle of its own process.
   EXPECT_EQ(calls, (std::vector<std::string>{"LoadLibraryA(\"tavikhook.dll\") = hlib", "GetVersionExA(148)",
                                              "GetProcAddress(hlib, \"HookStart\") = HookStart",
                                              "GetProcAddress(hlib, \"HookEnd\") = HookEnd", "HookStart()",
+                                             "GetModuleFileNameA(NULL) = \"C:\\tavik\\tavik.exe\"",
+                                             "DuplicateHandle(self, 0x100000, 1) = 0x500", "CreateEventA(1, 1, 0) = 0x504",
+                                             "CreateProcessA(\"C:\\tavik\\tavik32.exe\", "
+                                             "\"\"C:\\tavik\\tavik32.exe\" 1280 1284\", 1)",
+                                             "CloseHandle(0x500)", "WaitForMultipleObjects(2, 10000) = 0",
                                              "LoadImageA(128, 0x1, 16, 16, 0)", "Shell_NotifyIconA(0)"}));
   // The settings file was made consistent before the hooks read it.
   size_t firstWrite = 0;
@@ -73,7 +83,15 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
 
   desktop.ClearTrace();
   tray::ShutDown(desktop, state);
-  EXPECT_EQ(desktop.trace(), (std::vector<std::string>{"HookEnd()", "FreeLibrary(hlib) = 1", "Shell_NotifyIconA(0x2)"}));
+  // The helper ends after the tray program's hooks have, by itself once told
+  // to, before the icon goes; every handle of it is closed.
+  EXPECT_EQ(desktop.trace(),
+            (std::vector<std::string>{"HookEnd()", "FreeLibrary(hlib) = 1", "PostThreadMessageA(0x704, 0x8002)",
+                                      "WaitForSingleObject(0x508, 5000) = 0", "CloseHandle(0x508)",
+                                      "CloseHandle(0x50C)", "CloseHandle(0x504)", "Shell_NotifyIconA(0x2)"}));
+  EXPECT_FALSE(desktop.HelperRunning());
+  EXPECT_EQ(desktop.helperLog(), (std::vector<std::string>{"HookStart", "HookEnd"}));
+  EXPECT_EQ(desktop.OpenHandles(), 0u);
   EXPECT_FALSE(desktop.IconShown());
 }
 

@@ -70,6 +70,9 @@ void CentreOnCursorMonitor(HWND dialog) {
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
+      // Empty in the template: the line appears only when 32-bit programs
+      // are not reached.
+      if (const char* note = HelperNote(program.state)) SetDlgItemTextA(dialog, kAboutNote, note);
       CentreOnCursorMonitor(dialog);
       return TRUE;
     case WM_COMMAND:

@@ -53,6 +53,59 @@ class Win32TrayPlatform final : public TrayPlatform {
     return ::WritePrivateProfileStringA(lpAppName, lpKeyName, lpString, lpFileName);
   }
 
+  uint32_t GetModuleFileNameA(Hmodule hModule, char* lpFilename, uint32_t nSize) override {
+    return ::GetModuleFileNameA(Win32<HMODULE>(hModule), lpFilename, nSize);
+  }
+  tray::Handle GetCurrentProcess() override { return Portable<tray::Handle>(::GetCurrentProcess()); }
+  int32_t DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
+                          tray::Handle hTargetProcessHandle, tray::Handle* lpTargetHandle, uint32_t dwDesiredAccess,
+                          int32_t bInheritHandle, uint32_t dwOptions) override {
+    HANDLE target = nullptr;
+    BOOL ok = ::DuplicateHandle(Win32<HANDLE>(hSourceProcessHandle), Win32<HANDLE>(hSourceHandle),
+                                Win32<HANDLE>(hTargetProcessHandle), &target, dwDesiredAccess, bInheritHandle, dwOptions);
+    *lpTargetHandle = Portable<tray::Handle>(target);
+    return ok;
+  }
+  tray::Handle CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) override {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, bInheritHandle};
+    return Portable<tray::Handle>(::CreateEventA(&attributes, bManualReset, bInitialState, nullptr));
+  }
+  int32_t ResetEvent(tray::Handle hEvent) override { return ::ResetEvent(Win32<HANDLE>(hEvent)); }
+  int32_t CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
+                         ProcessInformation* lpProcessInformation) override {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    BOOL ok = ::CreateProcessA(lpApplicationName, lpCommandLine, nullptr, nullptr, bInheritHandles, 0, nullptr, nullptr,
+                               &startup, &info);
+    *lpProcessInformation = {Portable<tray::Handle>(info.hProcess), Portable<tray::Handle>(info.hThread),
+                             info.dwProcessId, info.dwThreadId};
+    return ok;
+  }
+  uint32_t WaitForMultipleObjects(uint32_t nCount, const tray::Handle* lpHandles, int32_t bWaitAll,
+                                  uint32_t dwMilliseconds) override {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+    if (nCount > MAXIMUM_WAIT_OBJECTS) return WAIT_FAILED;
+    for (uint32_t i = 0; i < nCount; ++i) handles[i] = Win32<HANDLE>(lpHandles[i]);
+    return ::WaitForMultipleObjects(nCount, handles, bWaitAll, dwMilliseconds);
+  }
+  uint32_t WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) override {
+    return ::WaitForSingleObject(Win32<HANDLE>(hHandle), dwMilliseconds);
+  }
+  int32_t GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) override {
+    DWORD code = 0;
+    BOOL ok = ::GetExitCodeProcess(Win32<HANDLE>(hProcess), &code);
+    *lpExitCode = code;
+    return ok;
+  }
+  int32_t TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) override {
+    return ::TerminateProcess(Win32<HANDLE>(hProcess), uExitCode);
+  }
+  int32_t CloseHandle(tray::Handle hObject) override { return ::CloseHandle(Win32<HANDLE>(hObject)); }
+  int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) override {
+    return ::PostThreadMessageA(idThread, Msg, wParam, lParam);
+  }
+
   int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) override {
     return ::MessageBoxA(Win32<HWND>(hWnd), lpText, lpCaption, uType);
   }

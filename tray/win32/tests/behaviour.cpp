@@ -15,6 +15,12 @@
 //     Cancel write, and the hooks taking the change at once.
 //   tavik-behaviour keys TAVIK.EXE DLL
 //     Enter and Esc reaching the hidden window do not end the program.
+//   tavik-behaviour helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real
+//     the 32-bit helper: started from tavik's folder, restarted by the
+//     settings dialog's OK, ended with tavik however tavik ends (killed
+//     too), and a missing helper or 32-bit library named in the About box.
+//     With "stub", HELPER.EXE is the helper built for 64 bits and DLL32 the
+//     library that counts its calls (helper_stub.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,13 +31,18 @@
 #include <string>
 #include <vector>
 
+// The portable headers first: <windows.h> defines some of their names as macros.
+#include "tray/tray.h"
+//
 #include "e2e/e2e_shared.h"
 #include "e2e/hosts.h"
+#include "tray/win32/tests/helper_stub.h"
 #include "tray/win32/tests/probe.h"
 #include "tray/win32/tests/wine_windows.h"
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 // clang-format on
 
 namespace {
@@ -845,6 +856,152 @@ int Keys(const std::string& exe, const std::string& dll) {
   return 0;
 }
 
+// --- The 32-bit helper --------------------------------------------------------------
+
+// The processes that `parent` started from a file named `exeName`.
+std::vector<DWORD> ChildrenNamed(DWORD parent, const char* exeName) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    const char* name = entry.szExeFile;
+    for (const char* p = entry.szExeFile; *p != '\0'; ++p) {
+      if (*p == '\\') name = p + 1;
+    }
+    if (entry.th32ParentProcessID == parent && lstrcmpiA(name, exeName) == 0) found.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+// tavik's helper once it has appeared, opened to be waited on; null when
+// none appears within the time.
+HANDLE WaitForHelper(const Tavik& tavik) {
+  std::vector<DWORD> helpers;
+  WaitUntil([&] {
+    helpers = ChildrenNamed(tavik.processId(), "tavik32.exe");
+    return !helpers.empty();
+  });
+  if (!Check(helpers.size() == 1, "tavik.exe starts one tavik32.exe from its folder")) return nullptr;
+  return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, helpers.front());
+}
+
+std::wstring Wide(const char* utf8) {
+  wchar_t text[256] = {};
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256);
+  return text;
+}
+
+// The About box's line on 32-bit programs, as the menu's About command
+// shows it.
+std::wstring AboutNote(const Tavik& tavik) {
+  tavik.Post(WM_COMMAND, kAboutCommand);
+  HWND about = WaitForWindow(tavik.processId(), L"#32770", kAboutTitle);
+  if (about == nullptr) return L"(no About box)";
+  std::wstring note = TextOf(GetDlgItem(about, tavik::tray::kAboutNote));
+  PostMessageW(about, WM_COMMAND, IDOK, 0);
+  WaitUntil([&] { return !IsWindow(about); });
+  return note;
+}
+
+class HelperStub {
+ public:
+  HelperStub() {
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Block),
+                                  tavik::behaviour::kHelperStubBlockName);
+    block_ = mapping_ ? static_cast<Block*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+    if (block_ != nullptr) std::memset(block_, 0, sizeof *block_);
+  }
+  ~HelperStub() {
+    if (block_ != nullptr) UnmapViewOfFile(block_);
+    if (mapping_ != nullptr) CloseHandle(mapping_);
+  }
+  uint32_t starts() const { return block_ ? block_->hookStarts : 0; }
+  uint32_t ends() const { return block_ ? block_->hookEnds : 0; }
+
+ private:
+  using Block = tavik::behaviour::HelperStubBlock;
+  HANDLE mapping_ = nullptr;
+  Block* block_ = nullptr;
+};
+
+int Helper(const std::string& exe, const std::string& dll, const std::string& helperExe, const std::string& helperDll,
+           bool stub) {
+  HelperStub calls;
+  std::string dir = Folder(exe, dll, {"tavik.exe"});
+  std::string helperPath = dir + "\\tavik32.exe";
+  std::string libraryPath = dir + "\\tavikhook32.dll";
+  if (!Copy(helperExe, helperPath) || !Copy(helperDll, libraryPath)) return 1;
+
+  // Started, restarted and ended with tavik.
+  {
+    Tavik tavik(dir, "tavik.exe");
+    if (!tavik.StartAndWait()) return 1;
+    HANDLE helper = WaitForHelper(tavik);
+    if (helper == nullptr) return 1;
+    if (stub) Check(calls.starts() == 1 && calls.ends() == 0, "the helper started its library's hooks, once");
+    Check(AboutNote(tavik).empty(), "while the helper runs, the About box says nothing of 32-bit programs");
+
+    SettingsDialog dialog(tavik);
+    if (!dialog.Open()) return 1;
+    dialog.Click(1005);
+    dialog.Close(IDOK);
+    if (stub) {
+      Check(calls.starts() == 2 && calls.ends() == 1,
+            "by the time OK's restart is over, the helper has restarted its hooks too");
+    }
+    Check(ChildrenNamed(tavik.processId(), "tavik32.exe").size() == 1, "still one helper after the restart");
+
+    Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+    DWORD code = 99;
+    Check(WaitForSingleObject(helper, 2000) == WAIT_OBJECT_0 && GetExitCodeProcess(helper, &code) && code == 0,
+          "the helper has ended with tavik, with 0");
+    if (stub) Check(calls.ends() == calls.starts(), "after ending its hooks");
+    CloseHandle(helper);
+  }
+
+  // Killed: the helper ends by itself.
+  {
+    Tavik tavik(dir, "tavik.exe");
+    if (!tavik.StartAndWait()) return 1;
+    HANDLE helper = WaitForHelper(tavik);
+    if (helper == nullptr) return 1;
+    uint32_t startsBefore = calls.starts();
+    tavik.Kill();
+    bool gone = WaitForSingleObject(helper, 2000) == WAIT_OBJECT_0;
+    Check(gone, "tavik.exe killed with TerminateProcess: its helper has ended within 2 seconds");
+    if (!gone) TerminateProcess(helper, 99);
+    if (stub) Check(calls.ends() == startsBefore, "and ended its hooks on its way out");
+    CloseHandle(helper);
+  }
+
+  // Missing files: tavik runs on, for 64-bit programs, and says why in its
+  // About box.
+  struct Missing {
+    const std::string& path;
+    const char* note;
+    const char* what;
+  };
+  for (const Missing& m : {Missing{helperPath, tavik::tray::kNoHelperNote, "tavik32.exe"},
+                           Missing{libraryPath, tavik::tray::kNoLibrary32Note, "tavikhook32.dll"}}) {
+    Copy(helperExe, helperPath);
+    Copy(helperDll, libraryPath);
+    DeleteFileA(m.path.c_str());
+    Tavik tavik(dir, "tavik.exe");
+    if (!tavik.StartAndWait()) return 1;
+    std::string without = std::string("without ") + m.what;
+    Check(!tavik.Ended(300) && tavik.HasIcon(), without + ", tavik runs on with its icon");
+    std::wstring note = AboutNote(tavik);
+    if (!Check(note == Wide(m.note), without + ", the About box says so")) Note("it says \"" + Utf8(note) + "\"");
+    Check(ChildrenNamed(tavik.processId(), "tavik32.exe").empty(), without + ", no helper is left running");
+    Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+  }
+  RemoveFolder(dir);
+  return 0;
+}
+
 std::string WindowsPath(std::string p) {
   for (char& c : p) {
     if (c == '/') c = '\\';
@@ -869,10 +1026,13 @@ int main(int argc, char** argv) {
     rc = Settings(args[1], args[2], args[3], args[4]);
   } else if (args.size() == 3 && args[0] == "keys") {
     rc = Keys(args[1], args[2]);
+  } else if (args.size() == 6 && args[0] == "helper" && (args[5] == "stub" || args[5] == "real")) {
+    rc = Helper(args[1], args[2], args[3], args[4], args[5] == "stub");
   } else {
     std::fprintf(stderr,
                  "usage: tavik-behaviour instances TAVIK.EXE DLL | hooks TAVIK.EXE DLL PROBE IME TARGET |\n"
-                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL\n");
+                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL |\n"
+                 "       helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real\n");
     return 2;
   }
   std::printf("%d failed\n", failures);

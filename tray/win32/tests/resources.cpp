@@ -50,10 +50,11 @@ std::vector<uint8_t> Resource(HMODULE module, LPCSTR type, int id) {
 // atom or by name.
 struct Item {
   uint32_t style;
-  int cx, cy;
+  int y, cx, cy;
   int id;
   int classAtom;
   std::wstring className;
+  std::wstring text;
   bool Is(int atom, const wchar_t* name) const { return classAtom == atom || lstrcmpiW(className.c_str(), name) == 0; }
 };
 struct Template {
@@ -119,13 +120,13 @@ Template ReadDialog(const std::vector<uint8_t>& bytes) {
     item.style = r.Dword();
     r.Dword();  // extended style
     r.Word();  // x
-    r.Word();  // y
+    item.y = r.Word();
     item.cx = r.Word();
     item.cy = r.Word();
     item.id = static_cast<int16_t>(r.Word());
     item.classAtom = 0;
     item.className = r.SzOrOrd(&item.classAtom);
-    r.SzOrOrd();  // title
+    item.text = r.SzOrOrd();
     uint16_t extra = r.Word();
     for (uint16_t k = 0; k < extra; k += 2) r.Word();
     t.items.push_back(item);
@@ -146,9 +147,15 @@ void CheckDialogs(HMODULE module) {
   Template about = ReadDialog(Resource(module, RT_DIALOG, tavik::tray::kAboutDialog));
   Check(about.style == frame, "dialog 100: style");
   CheckText(about.title, L"tavikのﾊﾞｰｼﾞｮﾝ情報", "dialog 100: title");
-  Check(about.items.size() == 4 && about.items[0].Is(0x82, L"Static") && (about.items[0].style & 0x1F) == SS_ICON &&
-            about.items[0].cx == 20 && about.items[0].cy == 20 && about.items[3].id == IDOK,
+  Check(about.items.size() == 5 && about.items[0].Is(0x82, L"Static") && (about.items[0].style & 0x1F) == SS_ICON &&
+            about.items[0].cx == 20 && about.items[0].cy == 20 && about.items[4].id == IDOK,
         "dialog 100: the icon first, 20 x 20, OK last");
+  // The line on 32-bit programs: an empty static the program fills in, wide
+  // and tall enough for two lines of its longest text.
+  Check(about.items.size() == 5 && about.items[3].id == tavik::tray::kAboutNote && about.items[3].Is(0x82, L"Static") &&
+            about.items[3].text.empty() && about.items[3].cx >= 150 && about.items[3].cy >= 16 &&
+            about.items[3].y + about.items[3].cy <= about.cy,
+        "dialog 100: the empty note above OK, inside the box");
 
   // The settings dialog: OK first in tab order; every control the model
   // drives is there, as an automatic check box, or for the pair an
