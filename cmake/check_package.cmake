@@ -28,7 +28,7 @@ endforeach()
 list(SORT files)
 message(STATUS "${NAME}.zip: ${files}")
 
-set(expected LICENSE tavik.exe tavikhook.dll)
+set(expected LICENSE tavik.exe tavikhook.dll tavik32.exe tavikhook32.dll)
 if(EXISTS ${SOURCE_DIR}/docs/ja/README.md)
   list(APPEND expected docs/ja/README.md)
 endif()

@@ -1,8 +1,11 @@
 # The release archive of the Windows build: in build/windows, `cpack` makes
-# tavik-<version>-win64.zip with the two programs, the licence and the
-# Japanese user guide, all at the top of the archive, so that "extract all"
-# gives a folder from which tavik.exe runs as it is.
+# tavik-<version>-win64.zip with the tray program and its hook library, the
+# 32-bit helper and its library from the 32-bit build (TAVIK_WINDOWS32_DIR,
+# build/windows32 in the presets: build that preset first), the licence and
+# the Japanese user guide, all at the top of the archive, so that "extract
+# all" gives a folder from which tavik.exe runs as it is.
 install(PROGRAMS $<TARGET_FILE:tavik> $<TARGET_FILE:tavikhook> DESTINATION .)
+install(PROGRAMS ${TAVIK_WINDOWS32_DIR}/tavik32.exe ${TAVIK_WINDOWS32_DIR}/tavikhook32.dll DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/ja/README.md DESTINATION docs/ja OPTIONAL)
 
