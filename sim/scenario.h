@@ -116,6 +116,10 @@ struct Tap {
   KeyId key;
   int32_t code = 0;
 };
+// Several keystrokes typed one right after another, as one step.
+struct Keys {
+  std::vector<KeyEvent> events;
+};
 struct Hook {
   int32_t code = 0;
   uint32_t wParam = 0;
@@ -191,7 +195,7 @@ using Command = std::variant<
     cmd::PressedSince, cmd::Toggle, cmd::Async, cmd::KeyState, cmd::Clock, cmd::Fail, cmd::Restore,
     cmd::NextHookResult, cmd::Set, cmd::Text,
     // steps
-    cmd::HookStart, cmd::HookEnd, cmd::Key, cmd::Tap, cmd::Hook, cmd::Message,
+    cmd::HookStart, cmd::HookEnd, cmd::Key, cmd::Tap, cmd::Keys, cmd::Hook, cmd::Message,
     // expectations
     cmd::ExpectSwallowed, cmd::ExpectPassed, cmd::ExpectResult, cmd::ExpectCall, cmd::ExpectNoCall,
     cmd::ExpectCalls, cmd::ExpectCount, cmd::ExpectDelivered, cmd::ExpectWord, cmd::ExpectImeOpen,

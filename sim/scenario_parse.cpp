@@ -230,6 +230,21 @@ void KeyOptions(const std::vector<Token>& t, size_t from, int32_t& code, bool* r
   }
 }
 
+// down:KEY and up:KEY words, from `from` to the end of the line.
+std::vector<KeyEvent> KeyEvents(const std::vector<Token>& t, size_t from) {
+  std::vector<KeyEvent> events;
+  for (size_t i = from; i < t.size(); ++i) {
+    const std::string& e = t[i].text;
+    size_t colon = e.find(':');
+    std::string dir = e.substr(0, colon);
+    if (colon == std::string::npos || (dir != "down" && dir != "up")) {
+      throw Malformed("expected down:KEY or up:KEY, not '" + e + "'");
+    }
+    events.push_back(KeyEvent{Key(e.substr(colon + 1)), dir == "up"});
+  }
+  return events;
+}
+
 std::string CallPattern(const std::string& line, int words) {
   std::string pattern = Rest(line, words);
   if (pattern.empty()) throw Malformed("missing call pattern");
@@ -263,15 +278,7 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
     cmd::ExpectDelivered c;
     Arg(t, 2, "keystrokes (or none)");
     if (t.size() == 3 && t[2].text == "none") return c;
-    for (size_t i = 2; i < t.size(); ++i) {
-      const std::string& e = t[i].text;
-      size_t colon = e.find(':');
-      std::string dir = e.substr(0, colon);
-      if (colon == std::string::npos || (dir != "down" && dir != "up")) {
-        throw Malformed("expected down:KEY or up:KEY, not '" + e + "'");
-      }
-      c.events.push_back(KeyEvent{Key(e.substr(colon + 1)), dir == "up"});
-    }
+    c.events = KeyEvents(t, 2);
     return c;
   }
   if (what == "word") {
@@ -509,6 +516,10 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     cmd::Tap c{Key(Arg(t, 1, "key")), 0};
     KeyOptions(t, 2, c.code, nullptr);
     return c;
+  }
+  if (w == "keys") {
+    Arg(t, 1, "keystrokes");
+    return cmd::Keys{KeyEvents(t, 1)};
   }
   if (w == "hook") {
     cmd::Hook c{static_cast<int32_t>(Number(Arg(t, 1, "hook code"))), static_cast<uint32_t>(Number(Arg(t, 2, "wParam"))),

@@ -62,6 +62,9 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"expect caret -1\n", "t.scn:1: bad caret offset '-1'"},
       {"expect caret\n", "t.scn:1: missing caret offset"},
       {"host \"\\t\"\n", "t.scn:1: unknown escape \\t in string"},
+      {"keys\n", "t.scn:1: missing keystrokes"},
+      {"keys henkan\n", "t.scn:1: expected down:KEY or up:KEY, not 'henkan'"},
+      {"keys down:henkan up:nokey\n", "t.scn:1: unknown key 'nokey'"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
 }
@@ -110,6 +113,19 @@ TEST(ScenarioParse, SettingLinesAreTakenAsWritten) {
   // Only the word itself starts a setting line.
   EXPECT_EQ(ErrorOf("settingx A=1\n"), "t.scn:1: unknown word 'settingx'");
   EXPECT_TRUE(std::holds_alternative<cmd::Settings>(ParseScenarios("t.scn", "settings\nend\n").scenarios[0].commands[0].command));
+}
+
+TEST(ScenarioParse, KeysTakesEveryKeystrokeOfTheLineInOrder) {
+  ParseResult r = ParseScenarios("t.scn", "keys down:henkan up:henkan down:0x1D/0x7B  # muhenkan\n");
+  ASSERT_EQ(r.error, "");
+  const auto& events = std::get<cmd::Keys>(r.scenarios[0].commands[0].command).events;
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_FALSE(events[0].up);
+  EXPECT_TRUE(events[1].up);
+  EXPECT_EQ(events[1].key.vk, 0x1Cu);
+  EXPECT_EQ(events[1].key.scanKey, 0x79u);
+  EXPECT_FALSE(events[2].up);
+  EXPECT_EQ(events[2].key.vk, 0x1Du);
 }
 
 TEST(ScenarioParse, TheHooksOwnKeystrokesHaveNames) {
