@@ -403,8 +403,10 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
             [](const cmd::Tap& t) -> const char* {
               return t.code != 0 ? "uses a hook code other than HC_ACTION" : nullptr;
             },
-            // editor and plain exist from the start, plain without an IME.
+            // editor and plain exist from the start, plain without an IME,
+            // both in the one target program.
             [](const cmd::Window& w) -> const char* {
+              if (w.process) return "puts a window in a process (the target's windows are all in one program)";
               return (w.name == "editor" && w.hasIme) || (w.name == "plain" && !w.hasIme)
                          ? nullptr
                          : "uses windows other than editor and plain";

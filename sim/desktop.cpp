@@ -84,7 +84,7 @@ intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown) {
   return static_cast<intptr_t>(l);
 }
 
-Desktop::Desktop() = default;
+Desktop::Desktop() { ProcessNamed(kDefaultProcess); }
 
 bool Desktop::CanFail(const std::string& call) {
   for (const char* known : kFailableCalls) {
@@ -93,9 +93,11 @@ bool Desktop::CanFail(const std::string& call) {
   return false;
 }
 
-Window& Desktop::AddWindow(const std::string& name, bool hasIme) {
+Window& Desktop::AddWindow(const std::string& name, bool hasIme, const std::string& process) {
+  ProcessNamed(process);
   windows_.push_back(Window{});
   windows_.back().name = name;
+  windows_.back().process = process;
   windows_.back().hasIme = hasIme;
   return windows_.back();
 }
@@ -112,9 +114,27 @@ void Desktop::SetFocus(const std::string& name) {
   for (size_t i = 0; i < windows_.size(); ++i) {
     if (windows_[i].name == name) focus_ = static_cast<int>(i);
   }
+  if (focus_ >= 0) lastFocus_ = focus_;
 }
 
 Window* Desktop::Focused() { return focus_ < 0 ? nullptr : &windows_[static_cast<size_t>(focus_)]; }
+
+Process& Desktop::ProcessNamed(const std::string& name) {
+  for (Process& p : processes_) {
+    if (p.name == name) return p;
+  }
+  processes_.push_back(Process{name, 0, {}});
+  return processes_.back();
+}
+
+Process& Desktop::Running() {
+  // Windows keeps delivering keyboard input to the thread that had the focus
+  // when no window has it, so the keystroke runs where the last focus was.
+  int window = focus_ >= 0 ? focus_ : lastFocus_;
+  return ProcessNamed(window >= 0 ? windows_[static_cast<size_t>(window)].process : std::string(kDefaultProcess));
+}
+
+std::string Desktop::InProcess() { return processes_.size() > 1 ? " in " + Running().name : ""; }
 
 void Desktop::SetHeld(uint32_t vk, bool held) {
   uint16_t& s = asyncState_[vk & 0xFF];
@@ -211,7 +231,7 @@ void Desktop::ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool 
   auto scanKey = static_cast<uint32_t>((static_cast<uint64_t>(lParam) >> 16) & 0x1FF);
   bool up = (static_cast<uint64_t>(lParam) & 0x80000000u) != 0;
   trace_.push_back(std::string(synthetic ? "synthetic " : "key ") + (up ? "up " : "down ") + KeyText(vk, scanKey) +
-                   " code " + Signed(code) + " lParam " + Hex(static_cast<uint32_t>(lParam)));
+                   " code " + Signed(code) + " lParam " + Hex(static_cast<uint32_t>(lParam)) + InProcess());
   intptr_t result = RunChain(w32::WH_KEYBOARD, code, vk, lParam);
   lastResult_ = result;
   if (result != 0) {
@@ -233,7 +253,8 @@ intptr_t Desktop::RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_
 
 intptr_t Desktop::RetrieveMessage(int32_t code, bool remove, uint32_t message) {
   Msg msg{focus_ < 0 ? Hwnd{} : Hwnd{static_cast<uintptr_t>(focus_ + 1)}, message, 0, 0, 0, 0, 0};
-  trace_.push_back("message " + Hex(message) + " code " + std::to_string(code) + (remove ? " removed" : " peeked"));
+  trace_.push_back("message " + Hex(message) + " code " + std::to_string(code) + (remove ? " removed" : " peeked") +
+                   InProcess());
   intptr_t r = RunChain(w32::WH_GETMESSAGE, code, remove ? w32::PM_REMOVE : w32::PM_NOREMOVE,
                         reinterpret_cast<intptr_t>(&msg));
   if (msg.message != message) releaseErrors_.push_back("a message hook changed the message record");
@@ -649,8 +670,9 @@ uint32_t Desktop::GetPrivateProfileStringA(const char* lpAppName, const char* lp
 }
 
 int32_t Desktop::clock() {
-  Trace("clock() = " + Signed(clock_));
-  return clock_;
+  int32_t now = Running().clock;
+  Trace("clock() = " + Signed(now));
+  return now;
 }
 
 }  // namespace tavik::sim

@@ -34,6 +34,7 @@ struct NoSettings {};
 struct Window {
   std::string name;
   bool hasIme = true;
+  std::optional<std::string> process;  // none: a new window goes to the default process, an existing one stays
 };
 struct Focus {
   std::string name;  // empty: no window has the focus
@@ -82,6 +83,7 @@ struct KeyState {
 };
 struct Clock {
   int32_t ms = 0;
+  std::optional<std::string> process;  // none: the current window's process
 };
 struct Fail {
   std::string call;

@@ -245,6 +245,17 @@ std::vector<KeyEvent> KeyEvents(const std::vector<Token>& t, size_t from) {
   return events;
 }
 
+// `in PROCESS` at t[at]: the process's name, or none when the line ends
+// before it.
+std::optional<std::string> InProcess(const std::vector<Token>& t, size_t at) {
+  if (at >= t.size()) return std::nullopt;
+  if (t[at].text != "in" || t[at].quoted) throw Malformed("unexpected '" + t[at].text + "'");
+  const std::string& name = Arg(t, at + 1, "process name");
+  if (name.empty()) throw Malformed("a process needs a name");
+  NoMore(t, at + 2);
+  return name;
+}
+
 std::string CallPattern(const std::string& line, int words) {
   std::string pattern = Rest(line, words);
   if (pattern.empty()) throw Malformed("missing call pattern");
@@ -370,13 +381,15 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     return cmd::NoSettings{};
   }
   if (w == "window") {
-    cmd::Window c{Arg(t, 1, "window name"), true};
+    cmd::Window c{Arg(t, 1, "window name"), true, std::nullopt};
     if (c.name == "none") throw Malformed("'none' cannot name a window");
-    if (t.size() > 2) {
-      if (t[2].text != "no-ime") throw Malformed("unknown window option '" + t[2].text + "'");
+    size_t at = 2;
+    if (at < t.size() && t[at].text == "no-ime" && !t[at].quoted) {
       c.hasIme = false;
+      ++at;
     }
-    NoMore(t, 3);
+    if (at < t.size() && t[at].text != "in") throw Malformed("unknown window option '" + t[at].text + "'");
+    c.process = InProcess(t, at);
     return c;
   }
   if (w == "focus") {
@@ -463,8 +476,7 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     return c;
   }
   if (w == "clock") {
-    cmd::Clock c{static_cast<int32_t>(Number(Arg(t, 1, "milliseconds")))};
-    NoMore(t, 2);
+    cmd::Clock c{static_cast<int32_t>(Number(Arg(t, 1, "milliseconds"))), InProcess(t, 2)};
     return c;
   }
   if (w == "fail" || w == "restore") {

@@ -272,6 +272,44 @@ TEST_F(DesktopTest, TheImeTakesEnterWhileOpenWithACompositionAndCommitsAtTheCare
   EXPECT_EQ(w.committed, "\x95\xCF\x8A\xB7x");
 }
 
+// --- Processes ---------------------------------------------------------------------
+
+TEST_F(DesktopTest, EachProcessKeepsItsClockAndVariablesAndInputRunsInTheFocusedWindows) {
+  desktop.AddWindow("other", true, "second");
+  desktop.SetClock("app", 100);
+  desktop.SetClock("second", 200);
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  std::vector<int32_t> clocks;
+  hook = [&](HookProc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    clocks.push_back(desktop.clock());
+    ++desktop.Running().variables.armedTime;
+    if (w == 0x41) desktop.keybd_event(0x42, 0x30, 0, 0);
+    return desktop.CallNextHookEx(Hhook{}, code, w, l);
+  };
+  Press(0x43, 0x2E);
+  desktop.SetFocus("other");
+  Press(0x41, 0x1E);  // its synthetic key-down runs there too
+  desktop.SetFocus("");
+  Press(0x43, 0x2E);  // no focus: where the focus was last
+  desktop.SetFocus("editor");
+  desktop.SetFocus("");
+  Press(0x43, 0x2E);
+  EXPECT_EQ(clocks, (std::vector<int32_t>{100, 200, 200, 200, 100}));
+  EXPECT_EQ(desktop.ProcessNamed("app").variables.armedTime, 2);
+  EXPECT_EQ(desktop.ProcessNamed("second").variables.armedTime, 3);
+}
+
+TEST_F(DesktopTest, TheTraceNamesTheProcessOnlyOnceThereIsMoreThanOne) {
+  Press(0x41, 0x1E);
+  EXPECT_EQ(desktop.trace().front(), "key down 0x41/0x1E code 0 lParam 0x1E0001");
+  desktop.ProcessNamed("second");
+  size_t from = desktop.TraceSize();
+  Press(0x41, 0x1E);
+  desktop.RetrieveMessage(0, true, w32::WM_IME_COMPOSITION);
+  EXPECT_EQ(desktop.trace()[from], "key down 0x41/0x1E code 0 lParam 0x1E0001 in app");
+  EXPECT_EQ(desktop.trace().back(), "message 0x10F code 0 removed in app");
+}
+
 TEST_F(DesktopTest, ModuleFileNameIsTruncatedAndTerminated) {
   desktop.SetHostPath(std::string("C:\\apps\\editor.exe"));
   char buf[8];
