@@ -48,6 +48,9 @@ struct Window {
   uint32_t sentence = 0;
   std::string composition;  // code page 932 bytes
   std::string attributes;   // one attribute byte per composition byte
+  // What was typed before the IME converted it, kept for CPS_REVERT; empty
+  // while the composition is not a conversion.
+  std::string reading;
   std::optional<uint32_t> candidateList;  // entries of the first list; none when unset
   // The size ImmGetCandidateListA gives for that list instead of its own,
   // as an IME that miscounts would: none for the true size.
@@ -55,6 +58,17 @@ struct Window {
   std::string committed;  // text the IME has committed to the application
   EditorText text;        // what the application shows: typed keys and commits
   std::vector<ReceivedKey> received;
+};
+
+// A message the IME generated for an application: posted ones go through the
+// window thread's queue, where the message hooks see them; sent ones go
+// straight to the window procedure.
+struct ImeMessage {
+  std::string window;
+  uint32_t message;
+  intptr_t lParam;
+  bool posted;
+  bool operator==(const ImeMessage&) const = default;
 };
 
 // The procedures the hook library gave SetWindowsHookExA, as the simulator
@@ -124,13 +138,15 @@ class Desktop final : public InputPlatform {
 
   // A message retrieved by the focused window's thread: runs through the
   // message hooks. `remove` is the PeekMessage flag (GetMessage removes).
-  intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message);
+  intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message, intptr_t lParam = 0);
 
   // --- The record ----------------------------------------------------------------
   const std::vector<std::string>& trace() const { return trace_; }
   // What the IME was told, in order: "complete", "revert", "cancel" (and
   // "cps:N" for others) for NI_COMPOSITIONSTR, "configure" for ImmConfigureIMEA.
   const std::vector<std::string>& imeTold() const { return imeTold_; }
+  // What the IME generated for applications, in order.
+  const std::vector<ImeMessage>& imeMessages() const { return imeMessages_; }
   size_t TraceSize() const { return trace_.size(); }
   void Note(const std::string& line) { trace_.push_back(line); }
 
@@ -204,6 +220,11 @@ class Desktop final : public InputPlatform {
   void Deliver(uint32_t vk, intptr_t lParam);
   // The IME's composition to the application, at its caret.
   void Commit(Window& w);
+  // The henkan key: the composition becomes its converted text.
+  void Convert(Window& w);
+  // CPS_REVERT: back to what was typed, unconverted.
+  void Revert(Window& w);
+  void SendImeMessage(Window& w, uint32_t message, intptr_t lParam);
   // " in NAME" once the desktop has more than one process, for the trace.
   std::string InProcess();
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
@@ -243,6 +264,7 @@ class Desktop final : public InputPlatform {
 
   std::vector<std::string> trace_;
   std::vector<std::string> imeTold_;
+  std::vector<ImeMessage> imeMessages_;
 };
 
 // What a WH_GETMESSAGE hook procedure is handed: the number of the message

@@ -67,6 +67,8 @@ class SimulatedDesktop final : public ScenarioDesktop {
     if (c.sentence) Current().sentence = *c.sentence;
   }
   void Arrange(const cmd::ImeComposition& c) override {
+    // Typed afresh: no conversion to go back from.
+    Current().reading.clear();
     Current().composition = c.bytes;
     if (Current().attributes.size() != c.bytes.size()) {
       Current().attributes.assign(c.bytes.size(), static_cast<char>(w32::ATTR_INPUT));
@@ -132,7 +134,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
       const std::string& l = t[i];
       if (l.rfind("  ", 0) != 0) continue;
       std::string s = l.substr(2);
-      if (s.rfind("->", 0) == 0 || s.rfind("app ", 0) == 0 || s.rfind("commit ", 0) == 0) continue;
+      if (s.rfind("->", 0) == 0 || s.rfind("app ", 0) == 0 || s.rfind("commit ", 0) == 0 ||
+          s.rfind("convert ", 0) == 0) {
+        continue;
+      }
       calls.push_back(s);
     }
     return calls;
@@ -147,8 +152,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
       if (t[i].rfind("  app ", 0) != 0 || arrow == std::string::npos) continue;
       std::string e = t[i].substr(arrow + 4);
       size_t blank = e.find(' ');
+      std::string direction = e.substr(0, blank);
+      if (direction != "down" && direction != "up") continue;  // a message, not a keystroke
       auto key = LookUpKey(e.substr(blank + 1));
-      if (key) got.push_back(KeyEvent{*key, e.substr(0, blank) == "up"});
+      if (key) got.push_back(KeyEvent{*key, direction == "up"});
     }
     return got;
   }
