@@ -145,16 +145,21 @@ bool AnyHeld(InputPlatform& p, uint8_t modifiers) {
          ((modifiers & kShift) != 0 && Held(p, w32::VK_SHIFT));
 }
 
+// The composition decides: committed with the key re-sent, or left alone.
+Outcome CommitIfConverted(HookCall& k, InputContext& context, const ResendRow& row) {
+  Composition c = ReadComposition(k, context, true);
+  if (c.n <= 0 || !CommitTest(k, c, row.clause)) return Outcome::kPassOn;
+  CommitAndResend(k, context, row.word);
+  return Outcome::kSwallow;
+}
+
 Outcome PlainScheme(HookCall& k, const ResendRow& row) {
   InputPlatform& p = k.platform;
   Hwnd window = p.GetFocus();
   if (IsNull(window)) return Outcome::kPassOn;
   InputContext context(p, window);
   if (!context.Open() || OakFamilyIme(p, k.storage)) return Outcome::kPassOn;
-  Composition c = ReadComposition(k, context, true);
-  if (c.n <= 0 || !CommitTest(k, c, row.clause)) return Outcome::kPassOn;
-  CommitAndResend(k, context, row.word);
-  return Outcome::kSwallow;
+  return CommitIfConverted(k, context, row);
 }
 
 // A GlobalAlloc block that is freed whichever way the keystroke leaves:
@@ -200,18 +205,11 @@ Outcome CandidateListScheme(HookCall& k, const ResendRow& row) {
     if (list == nullptr) return Outcome::kPassOn;
     p.ImmGetCandidateListA(context.handle(), 0, list, static_cast<uint32_t>(size));
     if (list->dwCount != 0) return Outcome::kPassOn;  // the IME is offering candidates
-
-    Composition c = ReadComposition(k, context, true);
-    if (c.n <= 0 || !CommitTest(k, c, row.clause)) return Outcome::kPassOn;
-    CommitAndResend(k, context, row.word);
-    return Outcome::kSwallow;
+    return CommitIfConverted(k, context, row);  // the block is freed, then the context released
   }
 
   // No list, or one too small to hold a count: as for the plain scheme.
-  Composition c = ReadComposition(k, context, true);
-  if (c.n <= 0 || !CommitTest(k, c, row.clause)) return Outcome::kPassOn;
-  CommitAndResend(k, context, row.word);
-  return Outcome::kSwallow;
+  return CommitIfConverted(k, context, row);
 }
 
 Outcome ResendKey(HookCall& k, CommitKey key) {

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-          valgrind wine wine64 xvfb locales)
+          valgrind clang libclang-rt-14-dev wine wine64 xvfb locales)
 
 bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"
 

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the presets and runs every test: the portable code, the simulated
-# desktop and the scenarios on Linux, plainly and under ASan and UBSan; the
+# desktop and the scenarios on Linux, plainly and under ASan and UBSan; a
+# fixed run of the fuzz targets under libFuzzer; the
 # checks of the cross-built tavikhook.dll and the end-to-end scenarios on a Wine desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --workflow --preset linux
 cmake --workflow --preset linux-asan
+cmake --workflow --preset fuzz
 bash scripts/wine-desktop.sh cmake --workflow --preset windows
