@@ -99,7 +99,7 @@ class Desktop {
 
     if (!LoadHookLibrary(why)) return false;
     if (!targets_.Start(imePath, targetPath, *shared_, why)) return false;
-    return CheckIme(why) && CheckLayouts(why) && CheckImeFromHook(why);
+    return CheckIme(why) && CheckConversion(why) && CheckLayouts(why) && CheckImeFromHook(why);
   }
 
   void Stop() {
@@ -255,6 +255,95 @@ class Desktop {
     return true;
   }
 
+  // Henkan converts what was typed, and the news reaches the target through
+  // its message queue, where a WH_GETMESSAGE hook sees it; CPS_REVERT brings
+  // back what was typed and says so only when that changes something; the
+  // key-up, and a henkan with nothing to convert or a closed IME, are not
+  // the IME's.
+  bool CheckConversion(std::string& why) {
+    Shared& s = *shared_;
+    const uint8_t typed[] = {0x82, 0xA9, 0x82, 0xC8};      // かな
+    const uint8_t converted[] = {0x95, 0xCF, 0x8A, 0xB7};  // 変換
+    const uint8_t convertedAttr[] = {1, 1, 1, 1};
+    const uint8_t inputAttr[] = {0, 0, 0, 0};
+    const KeyId henkan{VK_CONVERT, 0x79};
+    auto stage = [&](const uint8_t* text, uint32_t n) {
+      s.stagedLength = n;
+      if (n != 0) std::memcpy(s.stagedComposition, text, n);
+      std::memset(s.stagedAttributes, 0, sizeof s.stagedAttributes);
+      s.stagedCandidates = -1;
+      Tell(kCmdApplyStaged);
+    };
+    auto composition = [&](const uint8_t* text, const uint8_t* attr, uint32_t n) {
+      Snapshot();
+      return s.snapCompositionLength == static_cast<int32_t>(n) && s.snapAttributesLength == static_cast<int32_t>(n) &&
+             std::memcmp(s.snapComposition, text, n) == 0 && std::memcmp(s.snapAttributes, attr, n) == 0;
+    };
+    // What the target retrieved of the henkan keystrokes since `from`, the
+    // sentinels left out: each as "down"/"up", "*" when the IME took it.
+    auto henkanKeys = [&](uint32_t from) {
+      std::string got;
+      for (uint32_t i = from; i < s.keyCount; ++i) {
+        if (s.keys[i].vk == kSentinel.vk) continue;
+        got += (got.empty() ? "" : " ") + std::string(s.keys[i].up ? "up" : "down") + (s.keys[i].imeTook ? "*" : "") +
+               (s.keys[i].vk == VK_CONVERT ? "" : "?");
+      }
+      return got;
+    };
+
+    Tell(kCmdSetOpen, 1);
+    SetText(1, "");
+    stage(typed, sizeof typed);
+    uint32_t keys = s.keyCount;
+    uint32_t queued = s.queuedCompositions;
+    uint32_t calls = s.imeCallCount;
+    if (!Type({{henkan, false}, {henkan, true}}, why)) return false;
+    if (!composition(converted, convertedAttr, 4)) {
+      return Fail(why, "henkan left the test IME's composition " + Bytes(s.snapComposition, 4) + " / " +
+                           Bytes(s.snapAttributes, 4));
+    }
+    if (henkanKeys(keys) != "down* up") {
+      return Fail(why, "the target got henkan as " + henkanKeys(keys) + ", not as VK_PROCESSKEY down and itself up");
+    }
+    if (s.queuedCompositions != queued + 1) {
+      return Fail(why, "the conversion's WM_IME_COMPOSITION did not come through the target's message queue once");
+    }
+    bool recorded = false;
+    for (uint32_t i = calls; i < s.imeCallCount; ++i) recorded = recorded || s.imeCalls[i].kind == kConvert;
+    if (!recorded) return Fail(why, "the test IME did not record its conversion");
+
+    uint32_t sent = s.editorCompositions;
+    Tell(kCmdNotify, CPS_REVERT);
+    if (!composition(typed, inputAttr, 4)) return Fail(why, "CPS_REVERT did not bring back what was typed");
+    if (s.editorCompositions != sent + 1) return Fail(why, "CPS_REVERT of a conversion sent no WM_IME_COMPOSITION");
+    Tell(kCmdNotify, CPS_REVERT);
+    if (!composition(typed, inputAttr, 4) || s.editorCompositions != sent + 1) {
+      return Fail(why, "CPS_REVERT of a composition that was not converted changed it or sent a message");
+    }
+    uint32_t committed = s.committedLength;
+    Tell(kCmdNotify, CPS_COMPLETE);
+    Snapshot();
+    if (s.committedLength != committed + 4 || std::memcmp(s.committed + committed, typed, 4) != 0) {
+      return Fail(why, "CPS_COMPLETE after a revert did not commit what was typed");
+    }
+
+    // Nothing to convert, then a closed IME: the key is the application's.
+    keys = s.keyCount;
+    queued = s.queuedCompositions;
+    if (!Type({{henkan, false}, {henkan, true}}, why)) return false;
+    stage(typed, sizeof typed);
+    Tell(kCmdSetOpen, 0);
+    if (!Type({{henkan, false}, {henkan, true}}, why)) return false;
+    if (henkanKeys(keys) != "down up down up" || s.queuedCompositions != queued ||
+        !composition(typed, inputAttr, 4)) {
+      return Fail(why, "henkan with nothing to convert or a closed IME reached the IME (" + henkanKeys(keys) + ")");
+    }
+    stage(nullptr, 0);
+    SetText(1, "");
+    std::printf("ok   henkan converts through the message queue, CPS_REVERT brings back what was typed\n\n");
+    return true;
+  }
+
   bool CheckLayouts(std::string& why) {
     if (!targets_.CheckLayouts(why)) return false;
     std::printf("ok   the target switches to the layout of each IME file name (ImmGetIMEFileNameA: \"%s\")\n\n",
@@ -403,8 +492,10 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
             [](const cmd::Tap& t) -> const char* {
               return t.code != 0 ? "uses a hook code other than HC_ACTION" : nullptr;
             },
-            // editor and plain exist from the start, plain without an IME.
+            // editor and plain exist from the start, plain without an IME,
+            // both in the one target program.
             [](const cmd::Window& w) -> const char* {
+              if (w.process) return "puts a window in a process (the target's windows are all in one program)";
               return (w.name == "editor" && w.hasIme) || (w.name == "plain" && !w.hasIme)
                          ? nullptr
                          : "uses windows other than editor and plain";
@@ -561,6 +652,13 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     if (modifier) WaitOutAsyncKeyStateCache();
     std::string problems;
     Shared& s = desktop_.shared();
+    // The IME's conversions, as the simulated desktop traces them.
+    for (uint32_t i = stepTold_; i < s.imeCallCount && i < std::size(s.imeCalls); ++i) {
+      if (s.imeCalls[i].kind == kConvert) {
+        trace_.push_back("  convert: the test IME converted " + std::to_string(s.imeCalls[i].a) + " characters to " +
+                         std::to_string(s.imeCalls[i].b));
+      }
+    }
     for (uint32_t i = stepStart_; i < s.keyCount; ++i) {
       if (s.keys[i].process != desktop_.targets().processId()) {
         problems = "a keystroke went to another program than the scenario's (process " +

@@ -34,6 +34,7 @@ struct Keystroke {
   uint32_t up;
   uint32_t message;
   uint32_t process;  // the target program (original or host copy) that took it
+  uint32_t imeTook;  // it came as VK_PROCESSKEY: the IME took the key
 };
 
 // The key the target's own keyboard hook answers, with what the block's
@@ -42,7 +43,9 @@ struct Keystroke {
 inline constexpr uint32_t kProbeVk = 0x86;  // F23: no stage has any use for it
 inline constexpr uint32_t kProbeScan = 0x6E;
 
-enum ImeCallKind : uint32_t { kNotifyIme = 1, kImeConfigure = 2, kImeSelect = 3 };
+// kConvert: the henkan key converted a composition; a is the reading's
+// length and b the converted text's, in characters.
+enum ImeCallKind : uint32_t { kNotifyIme = 1, kImeConfigure = 2, kImeSelect = 3, kConvert = 4 };
 
 struct ImeCall {
   uint32_t kind;
@@ -60,6 +63,11 @@ struct Shared {
   uint32_t imeActive;           // the test IME is the target's keyboard layout
   volatile uint32_t keyCount;
   Keystroke keys[8192];
+  // WM_IME_COMPOSITION messages: retrieved from the target's message queue
+  // (posted ones, which message hooks see), and handled by the editor's
+  // window procedure (posted and sent alike).
+  volatile uint32_t queuedCompositions;
+  volatile uint32_t editorCompositions;
 
   // Staged by the driver, taken on by the IME at kEscapeApplyStaged.
   uint32_t stagedLength;

@@ -109,6 +109,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_IME_CHAR:
       return 0;
     case WM_IME_COMPOSITION:
+      if (hwnd == editor) shared->editorCompositions = shared->editorCompositions + 1;
       if ((lParam & GCS_RESULTSTR) != 0) InsertResult(hwnd);
       return 0;
     case WM_CHAR:
@@ -249,6 +250,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void Record(const MSG& m) {
+  if (m.message == WM_IME_COMPOSITION) shared->queuedCompositions = shared->queuedCompositions + 1;
   if (m.message != WM_KEYDOWN && m.message != WM_KEYUP && m.message != WM_SYSKEYDOWN && m.message != WM_SYSKEYUP) {
     return;
   }
@@ -259,9 +261,10 @@ void Record(const MSG& m) {
   // what was delivered (and what the simulated desktop records), and IMM32
   // keeps it until TranslateMessage hands it to the IME.
   auto vk = static_cast<uint32_t>(m.wParam);
-  if (vk == VK_PROCESSKEY) vk = ImmGetVirtualKey(m.hwnd);
+  bool imeTook = vk == VK_PROCESSKEY;
+  if (imeTook) vk = ImmGetVirtualKey(m.hwnd);
   shared->keys[n] = Keystroke{vk, (l >> 16) & 0x1FF, (l >> 31) & 1, m.message,
-                              static_cast<uint32_t>(GetCurrentProcessId())};
+                              static_cast<uint32_t>(GetCurrentProcessId()), imeTook ? 1u : 0u};
   shared->keyCount = n + 1;
 }
 

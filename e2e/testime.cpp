@@ -1,9 +1,10 @@
-// testime.ime: an input method that converts nothing. It lets every key
-// through to the application but Enter while it holds a composition, which
-// commits it (a Japanese IME's commit key), takes on the composition and
-// candidate list that the end-to-end driver stages, and records what it is
-// told to do (commit, revert, cancel, configure) where the driver can read
-// it.
+// testime.ime: an input method with one conversion. It lets every key
+// through to the application but two while it holds a composition: Enter,
+// which commits it (a Japanese IME's commit key), and henkan, which converts
+// whatever was typed to 変換 and keeps the typed text for CPS_REVERT. It
+// takes on the composition and candidate list that the end-to-end driver
+// stages, and records what it is told to do (commit, revert, cancel,
+// configure) and each conversion where the driver can read them.
 #include <cstring>
 #include <iterator>
 
@@ -52,6 +53,14 @@ struct Text {
   BYTE attributes[512];
   DWORD length;
 };
+
+bool SameText(const Text& a, const Text& b) {
+  return a.length == b.length && std::memcmp(a.chars, b.chars, a.length * sizeof(WCHAR)) == 0 &&
+         std::memcmp(a.attributes, b.attributes, a.length) == 0;
+}
+
+// What henkan converts any composition to.
+constexpr WCHAR kConverted[] = L"\u5909\u63DB";  // 変換
 
 // Code page 932 bytes with one attribute per byte, as the driver stages
 // them, into characters with one attribute each (that of their first byte).
@@ -152,6 +161,26 @@ void Send(HIMC himc, LPINPUTCONTEXT ic, const TRANSMSG* msgs, DWORD count) {
   ImmGenerateMessage(himc);
 }
 
+// The reading: what was typed before henkan converted it, kept in the input
+// context's private block (IMEINFO::dwPrivateDataSize) until the
+// composition is reverted, committed, cancelled or staged afresh. Empty
+// (length 0) while the composition is not a conversion.
+Text* LockReading(LPINPUTCONTEXT ic) {
+  if (ic->hPrivate == nullptr || ImmGetIMCCSize(ic->hPrivate) < sizeof(Text)) {
+    HIMCC block = ic->hPrivate != nullptr ? ImmReSizeIMCC(ic->hPrivate, sizeof(Text)) : ImmCreateIMCC(sizeof(Text));
+    if (block == nullptr) return nullptr;
+    ic->hPrivate = block;
+  }
+  return static_cast<Text*>(ImmLockIMCC(ic->hPrivate));
+}
+
+void ForgetReading(LPINPUTCONTEXT ic) {
+  if (Text* reading = LockReading(ic); reading != nullptr) {
+    reading->length = 0;
+    ImmUnlockIMCC(ic->hPrivate);
+  }
+}
+
 Text ReadComposition(LPINPUTCONTEXT ic) {
   Text t{};
   if (ic->hCompStr == nullptr) return t;
@@ -178,6 +207,7 @@ void Complete(HIMC himc, LPINPUTCONTEXT ic) {
     }
   }
   WriteComposition(ic, Text{}, comp.chars, comp.length);
+  ForgetReading(ic);
   const TRANSMSG msgs[] = {{WM_IME_COMPOSITION, 0, GCS_RESULTSTR}, {WM_IME_ENDCOMPOSITION, 0, 0}};
   Send(himc, ic, msgs, 2);
 }
@@ -185,17 +215,53 @@ void Complete(HIMC himc, LPINPUTCONTEXT ic) {
 void Cancel(HIMC himc, LPINPUTCONTEXT ic) {
   if (ReadComposition(ic).length == 0) return;
   WriteComposition(ic, Text{}, nullptr, 0);
+  ForgetReading(ic);
   const TRANSMSG msgs[] = {{WM_IME_COMPOSITION, 0, 0}, {WM_IME_ENDCOMPOSITION, 0, 0}};
   Send(himc, ic, msgs, 2);
 }
 
+// Back to what was typed, unconverted: the reading a conversion kept, or
+// the composition itself with its attributes as input.
 void Revert(HIMC himc, LPINPUTCONTEXT ic) {
   Text comp = ReadComposition(ic);
-  if (comp.length == 0) return;
-  std::memset(comp.attributes, ATTR_INPUT, comp.length);
-  WriteComposition(ic, comp, nullptr, 0);
+  Text reverted = comp;
+  if (Text* reading = LockReading(ic); reading != nullptr) {
+    if (reading->length != 0) reverted = *reading;
+    reading->length = 0;
+    ImmUnlockIMCC(ic->hPrivate);
+  }
+  std::memset(reverted.attributes, ATTR_INPUT, reverted.length);
+  // A revert that changes nothing says nothing: a message hook that reverts
+  // on every WM_IME_COMPOSITION would otherwise be answered forever.
+  if (SameText(reverted, comp)) return;
+  WriteComposition(ic, reverted, nullptr, 0);
   const TRANSMSG msgs[] = {{WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPATTR}};
   Send(himc, ic, msgs, 1);
+}
+
+// Henkan converts the composition. The news is posted to the focused
+// window, to be retrieved from its queue like a keystroke, where a
+// WH_GETMESSAGE hook sees it. IMM32 posts what ImeToAsciiEx returns in its
+// message list too, but Wine 8 reads the messages from 4 bytes into the
+// list, where a 64-bit TRANSMSGLIST has them at 8; and ImmGenerateMessage
+// sends rather than posts.
+void Convert(LPINPUTCONTEXT ic) {
+  Text comp = ReadComposition(ic);
+  if (comp.length == 0) return;
+  Text* reading = LockReading(ic);
+  if (reading == nullptr) return;
+  // Converting again picks another candidate of the same reading.
+  if (reading->length == 0) *reading = comp;
+  DWORD readingLength = reading->length;
+  ImmUnlockIMCC(ic->hPrivate);
+  Text converted{};
+  converted.length = static_cast<DWORD>(std::size(kConverted) - 1);
+  std::memcpy(converted.chars, kConverted, converted.length * sizeof(WCHAR));
+  std::memset(converted.attributes, ATTR_TARGET_CONVERTED, converted.length);
+  WriteComposition(ic, converted, nullptr, 0);
+  Record(tavik::e2e::kConvert, readingLength, converted.length, 0);
+  HWND target = GetFocus();
+  PostMessageW(target != nullptr ? target : ic->hWnd, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPATTR);
 }
 
 void ApplyStaged(HIMC himc, LPINPUTCONTEXT ic) {
@@ -204,6 +270,7 @@ void ApplyStaged(HIMC himc, LPINPUTCONTEXT ic) {
   DWORD n = s->stagedLength < sizeof s->stagedComposition ? s->stagedLength : sizeof s->stagedComposition;
   bool had = ReadComposition(ic).length != 0;
   WriteComposition(ic, FromBytes(s->stagedComposition, s->stagedAttributes, n), nullptr, 0);
+  ForgetReading(ic);
   WriteCandidates(ic, s->stagedCandidates);
   if (n != 0) {
     TRANSMSG msgs[2] = {{WM_IME_STARTCOMPOSITION, 0, 0}, {WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPATTR}};
@@ -243,6 +310,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 __declspec(dllexport) BOOL WINAPI ImeInquire(LPIMEINFO info, LPWSTR uiClass, DWORD) {
   std::memset(info, 0, sizeof *info);
+  info->dwPrivateDataSize = sizeof(Text);  // the reading a conversion keeps
   info->fdwProperty = IME_PROP_AT_CARET | IME_PROP_SPECIAL_UI | IME_PROP_UNICODE;
   info->fdwConversionCaps = IME_CMODE_NATIVE | IME_CMODE_KATAKANA | IME_CMODE_FULLSHAPE | IME_CMODE_ROMAN;
   info->fdwSentenceCaps = IME_SMODE_PHRASEPREDICT;
@@ -267,12 +335,13 @@ __declspec(dllexport) BOOL WINAPI ImeSetActiveContext(HIMC, BOOL) { return TRUE;
 __declspec(dllexport) BOOL WINAPI ImeSetCompositionString(HIMC, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
   return FALSE;
 }
-// Every key goes to the application as it is, but an Enter key-down while
-// the IME is open with a composition: that one is the IME's. IMM32 then
-// hands the application VK_PROCESSKEY in its place, and gives the key to
-// ImeToAsciiEx from TranslateMessage.
+// Every key goes to the application as it is, but an Enter or henkan
+// key-down while the IME is open with a composition: those are the IME's.
+// IMM32 then hands the application VK_PROCESSKEY in its place, and gives
+// the key to ImeToAsciiEx from TranslateMessage. Their key-ups are not.
 __declspec(dllexport) BOOL WINAPI ImeProcessKey(HIMC himc, UINT vk, LPARAM keyData, CONST LPBYTE) {
-  if ((vk & 0xFF) != VK_RETURN || (keyData & 0x80000000) != 0 || himc == nullptr) return FALSE;
+  bool key = (vk & 0xFF) == VK_RETURN || (vk & 0xFF) == VK_CONVERT;
+  if (!key || (keyData & 0x80000000) != 0 || himc == nullptr) return FALSE;
   LPINPUTCONTEXT ic = ImmLockIMC(himc);
   if (ic == nullptr) return FALSE;
   BOOL mine = ic->fOpen && ReadComposition(ic).length != 0;
@@ -282,12 +351,17 @@ __declspec(dllexport) BOOL WINAPI ImeProcessKey(HIMC himc, UINT vk, LPARAM keyDa
 
 // Enter commits the composition exactly as CPS_COMPLETE does. The messages
 // go out through the input context's own buffer, sent at once, rather than
-// through the list IMM32 passes in, which it would post for later.
+// through the list IMM32 passes in, which it would post for later. Henkan
+// converts it (and posts its message itself).
 __declspec(dllexport) UINT WINAPI ImeToAsciiEx(UINT vk, UINT, CONST LPBYTE, LPDWORD, UINT, HIMC himc) {
-  if ((vk & 0xFF) != VK_RETURN || himc == nullptr) return 0;
+  if (((vk & 0xFF) != VK_RETURN && (vk & 0xFF) != VK_CONVERT) || himc == nullptr) return 0;
   LPINPUTCONTEXT ic = ImmLockIMC(himc);
   if (ic == nullptr) return 0;
-  Complete(himc, ic);
+  if ((vk & 0xFF) == VK_RETURN) {
+    Complete(himc, ic);
+  } else {
+    Convert(ic);
+  }
   ImmUnlockIMC(himc);
   return 0;
 }
@@ -298,6 +372,7 @@ __declspec(dllexport) BOOL WINAPI ImeSelect(HIMC himc, BOOL select) {
   LPINPUTCONTEXT ic = ImmLockIMC(himc);
   if (ic == nullptr) return FALSE;
   WriteComposition(ic, Text{}, nullptr, 0);
+  ForgetReading(ic);
   ImmUnlockIMC(himc);
   return TRUE;
 }

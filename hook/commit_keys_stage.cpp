@@ -72,8 +72,35 @@ constexpr KeyTest kKeyTests[] = {
     {Match::kVk, 0, w32::VK_DBE_DBCSCHAR, CommitKey::kHalfFullWidth},
 };
 
+// Whether any test above could match a scan key or a vk, worked out from
+// the table when the library is built: most keystrokes are none of these
+// keys and leave after three lookups instead of a walk through the table.
+struct Candidates {
+  uint64_t scanCode[4] = {};
+  uint64_t scanKey[8] = {};
+  uint64_t vk[4] = {};
+};
+
+constexpr void Add(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
+constexpr bool Has(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64) & 1) != 0; }
+
+constexpr Candidates MakeCandidates() {
+  Candidates c;
+  for (const KeyTest& t : kKeyTests) {
+    if (t.match == Match::kScanCodeAndVk) Add(c.scanCode, t.scan);
+    if (t.match == Match::kScanKey) Add(c.scanKey, t.scan);
+    if (t.match == Match::kVk || t.match == Match::kVkNotResent) Add(c.vk, t.vk);
+  }
+  return c;
+}
+
+constexpr Candidates kCandidates = MakeCandidates();
+
 CommitKey Which(const HookCall& k) {
   uint32_t scanCode = k.scanKey & 0xFF;
+  bool candidate = Has(kCandidates.scanCode, scanCode) || Has(kCandidates.scanKey, k.scanKey & 0x1FF) ||
+                   (k.vk < 256 && Has(kCandidates.vk, k.vk));
+  if (!candidate) return CommitKey::kNone;
   for (const KeyTest& t : kKeyTests) {
     bool matches = t.match == Match::kScanCodeAndVk ? scanCode == t.scan && k.vk == t.vk
                    : t.match == Match::kScanKey     ? k.scanKey == t.scan

@@ -14,6 +14,11 @@ constexpr const char kLibraryPath[] = "C:\\Program Files\\tavik\\tavikhook.dll";
 constexpr Hkl kLayout{0xE0010411};
 // Enough synthetic keystrokes for any real feature; more means a loop.
 constexpr int kMaxSyntheticPerKeystroke = 1000;
+// What the IME converts any composition to: 変換 in code page 932.
+constexpr char kConverted[] = "\x95\xCF\x8A\xB7";
+// WM_IME_COMPOSITION's lParam for a composition whose string and
+// attributes changed.
+constexpr intptr_t kCompositionChanged = w32::GCS_COMPSTR | w32::GCS_COMPATTR;
 
 // The calls a scenario can make fail. The rest have no failure the hook
 // library could see (or, for the release calls, none it should survive).
@@ -84,7 +89,7 @@ intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown) {
   return static_cast<intptr_t>(l);
 }
 
-Desktop::Desktop() = default;
+Desktop::Desktop() { ProcessNamed(kDefaultProcess); }
 
 bool Desktop::CanFail(const std::string& call) {
   for (const char* known : kFailableCalls) {
@@ -93,9 +98,11 @@ bool Desktop::CanFail(const std::string& call) {
   return false;
 }
 
-Window& Desktop::AddWindow(const std::string& name, bool hasIme) {
+Window& Desktop::AddWindow(const std::string& name, bool hasIme, const std::string& process) {
+  ProcessNamed(process);
   windows_.push_back(Window{});
   windows_.back().name = name;
+  windows_.back().process = process;
   windows_.back().hasIme = hasIme;
   return windows_.back();
 }
@@ -112,9 +119,27 @@ void Desktop::SetFocus(const std::string& name) {
   for (size_t i = 0; i < windows_.size(); ++i) {
     if (windows_[i].name == name) focus_ = static_cast<int>(i);
   }
+  if (focus_ >= 0) lastFocus_ = focus_;
 }
 
 Window* Desktop::Focused() { return focus_ < 0 ? nullptr : &windows_[static_cast<size_t>(focus_)]; }
+
+Process& Desktop::ProcessNamed(const std::string& name) {
+  for (Process& p : processes_) {
+    if (p.name == name) return p;
+  }
+  processes_.push_back(Process{name, 0, {}});
+  return processes_.back();
+}
+
+Process& Desktop::Running() {
+  // Windows keeps delivering keyboard input to the thread that had the focus
+  // when no window has it, so the keystroke runs where the last focus was.
+  int window = focus_ >= 0 ? focus_ : lastFocus_;
+  return ProcessNamed(window >= 0 ? windows_[static_cast<size_t>(window)].process : std::string(kDefaultProcess));
+}
+
+std::string Desktop::InProcess() { return processes_.size() > 1 ? " in " + Running().name : ""; }
 
 void Desktop::SetHeld(uint32_t vk, bool held) {
   uint16_t& s = asyncState_[vk & 0xFF];
@@ -211,7 +236,7 @@ void Desktop::ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool 
   auto scanKey = static_cast<uint32_t>((static_cast<uint64_t>(lParam) >> 16) & 0x1FF);
   bool up = (static_cast<uint64_t>(lParam) & 0x80000000u) != 0;
   trace_.push_back(std::string(synthetic ? "synthetic " : "key ") + (up ? "up " : "down ") + KeyText(vk, scanKey) +
-                   " code " + Signed(code) + " lParam " + Hex(static_cast<uint32_t>(lParam)));
+                   " code " + Signed(code) + " lParam " + Hex(static_cast<uint32_t>(lParam)) + InProcess());
   intptr_t result = RunChain(w32::WH_KEYBOARD, code, vk, lParam);
   lastResult_ = result;
   if (result != 0) {
@@ -231,9 +256,10 @@ intptr_t Desktop::RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_
   return 0;
 }
 
-intptr_t Desktop::RetrieveMessage(int32_t code, bool remove, uint32_t message) {
-  Msg msg{focus_ < 0 ? Hwnd{} : Hwnd{static_cast<uintptr_t>(focus_ + 1)}, message, 0, 0, 0, 0, 0};
-  trace_.push_back("message " + Hex(message) + " code " + std::to_string(code) + (remove ? " removed" : " peeked"));
+intptr_t Desktop::RetrieveMessage(int32_t code, bool remove, uint32_t message, intptr_t lParam) {
+  Msg msg{focus_ < 0 ? Hwnd{} : Hwnd{static_cast<uintptr_t>(focus_ + 1)}, message, 0, lParam, 0, 0, 0};
+  trace_.push_back("message " + Hex(message) + " code " + std::to_string(code) + (remove ? " removed" : " peeked") +
+                   InProcess());
   intptr_t r = RunChain(w32::WH_GETMESSAGE, code, remove ? w32::PM_REMOVE : w32::PM_NOREMOVE,
                         reinterpret_cast<intptr_t>(&msg));
   if (msg.message != message) releaseErrors_.push_back("a message hook changed the message record");
@@ -264,6 +290,14 @@ void Desktop::Deliver(uint32_t vk, intptr_t lParam) {
     Commit(*w);
     return;
   }
+  // And the henkan key as its conversion key. The IME posts the news to the
+  // window's queue, so the thread retrieves it next, before any keystroke
+  // still to come, and the message hooks see it on the way.
+  if (vk == w32::VK_CONVERT && w->hasIme && w->open && !w->composition.empty()) {
+    Convert(*w);
+    RetrieveMessage(w32::HC_ACTION, true, w32::WM_IME_COMPOSITION, kCompositionChanged);
+    return;
+  }
   // Ctrl and Alt as `hold` arranges them: what typing sees of the keyboard here.
   auto held = [this](uint32_t key) { return (asyncState_[key] & 0x8000u) != 0; };
   w->text.KeyDown(vk, held(w32::VK_CONTROL) || held(w32::VK_MENU));
@@ -275,6 +309,39 @@ void Desktop::Commit(Window& w) {
   w.text.Insert(w.composition);
   w.composition.clear();
   w.attributes.clear();
+  w.reading.clear();
+}
+
+void Desktop::Convert(Window& w) {
+  // Converting again picks another candidate of the same reading: what was
+  // typed stays what the first conversion kept.
+  if (w.reading.empty()) w.reading = w.composition;
+  Trace("convert " + Quoted(w.reading) + " to " + Quoted(kConverted));
+  w.composition = kConverted;
+  w.attributes.assign(w.composition.size(), static_cast<char>(w32::ATTR_TARGET_CONVERTED));
+  imeMessages_.push_back(ImeMessage{w.name, w32::WM_IME_COMPOSITION, kCompositionChanged, true});
+}
+
+void Desktop::Revert(Window& w) {
+  // A composition that was not converted keeps its bytes and loses only
+  // converted attributes (one staged as converted, say).
+  std::string composition = w.reading.empty() ? w.composition : w.reading;
+  std::string attributes(composition.size(), static_cast<char>(w32::ATTR_INPUT));
+  w.reading.clear();
+  // Nothing changed, nothing to report: a message hook that reverts on every
+  // WM_IME_COMPOSITION would otherwise never hear the end of it.
+  if (composition == w.composition && attributes == w.attributes) return;
+  w.composition = composition;
+  w.attributes = attributes;
+  SendImeMessage(w, w32::WM_IME_COMPOSITION, kCompositionChanged);
+}
+
+void Desktop::SendImeMessage(Window& w, uint32_t message, intptr_t lParam) {
+  // Sent, as IMM32's ImmGenerateMessage sends what an IME queued from
+  // ImmNotifyIME: straight to the window procedure, past the message hooks.
+  Trace("app " + w.name + " <- message " + Hex(message) + " lParam " + Hex(static_cast<uint64_t>(lParam)) +
+        " (sent)");
+  imeMessages_.push_back(ImeMessage{w.name, message, lParam, false});
 }
 
 std::vector<std::string> Desktop::InvariantViolations() const {
@@ -487,11 +554,10 @@ int32_t Desktop::ImmNotifyIME(Himc hIMC, uint32_t dwAction, uint32_t dwIndex, ui
       case w32::CPS_CANCEL:
         w->composition.clear();
         w->attributes.clear();
+        w->reading.clear();
         break;
       case w32::CPS_REVERT:
-        // Back to unconverted input; the reading is not modelled, so the
-        // bytes stay and only their attributes change.
-        w->attributes.assign(w->composition.size(), static_cast<char>(w32::ATTR_INPUT));
+        Revert(*w);
         break;
       default:
         break;
@@ -649,8 +715,9 @@ uint32_t Desktop::GetPrivateProfileStringA(const char* lpAppName, const char* lp
 }
 
 int32_t Desktop::clock() {
-  Trace("clock() = " + Signed(clock_));
-  return clock_;
+  int32_t now = Running().clock;
+  Trace("clock() = " + Signed(now));
+  return now;
 }
 
 }  // namespace tavik::sim

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hook/hook_call.h"
 #include "hook/platform.h"
 #include "sim/editor_text.h"
 #include "sim/profile.h"
@@ -26,14 +27,30 @@ struct ReceivedKey {
   bool operator==(const ReceivedKey&) const = default;
 };
 
+// The process a window belongs to when a scenario does not say.
+inline constexpr const char kDefaultProcess[] = "app";
+
+// A program on the desktop. Each has its own clock, and its own copy of the
+// hook library's per-process variables, which the library keeps apart from
+// the shared block that all processes see.
+struct Process {
+  std::string name;
+  int32_t clock = 0;
+  ProcessVariables variables;
+};
+
 struct Window {
   std::string name;
+  std::string process = kDefaultProcess;
   bool hasIme = true;  // without one, ImmGetContext gives no context
   bool open = false;
   uint32_t conversion = 0;
   uint32_t sentence = 0;
   std::string composition;  // code page 932 bytes
   std::string attributes;   // one attribute byte per composition byte
+  // What was typed before the IME converted it, kept for CPS_REVERT; empty
+  // while the composition is not a conversion.
+  std::string reading;
   std::optional<uint32_t> candidateList;  // entries of the first list; none when unset
   // The size ImmGetCandidateListA gives for that list instead of its own,
   // as an IME that miscounts would: none for the true size.
@@ -41,6 +58,17 @@ struct Window {
   std::string committed;  // text the IME has committed to the application
   EditorText text;        // what the application shows: typed keys and commits
   std::vector<ReceivedKey> received;
+};
+
+// A message the IME generated for an application: posted ones go through the
+// window thread's queue, where the message hooks see them; sent ones go
+// straight to the window procedure.
+struct ImeMessage {
+  std::string window;
+  uint32_t message;
+  intptr_t lParam;
+  bool posted;
+  bool operator==(const ImeMessage&) const = default;
 };
 
 // The procedures the hook library gave SetWindowsHookExA, as the simulator
@@ -57,15 +85,22 @@ class Desktop final : public InputPlatform {
   Desktop();
 
   // --- Arranging the desktop ---------------------------------------------------
-  Window& AddWindow(const std::string& name, bool hasIme = true);
+  Window& AddWindow(const std::string& name, bool hasIme = true, const std::string& process = kDefaultProcess);
   Window* FindWindow(const std::string& name);
   void SetFocus(const std::string& name);  // "" for no focus
   Window* Focused();
+  // The process named so, created on first mention.
+  Process& ProcessNamed(const std::string& name);
+  // Where input runs: the process of the focused window or, with no window
+  // focused, of the window focused last. Its clock is what clock() answers
+  // and its variables are what the keyboard hook is given.
+  Process& Running();
 
   ProfileStore& profiles() { return profiles_; }
   void SetImeFileName(std::optional<std::string> name) { imeFileName_ = std::move(name); }
   void SetHostPath(std::optional<std::string> path) { hostPath_ = std::move(path); }
-  void SetClock(int32_t ms) { clock_ = ms; }
+  void SetClock(int32_t ms) { Running().clock = ms; }
+  void SetClock(const std::string& process, int32_t ms) { ProcessNamed(process).clock = ms; }
   // GetAsyncKeyState: bit 15 while held, bit 0 until the next query.
   void SetHeld(uint32_t vk, bool held);
   void SetPressedSinceLastQuery(uint32_t vk, bool pressed);
@@ -103,13 +138,15 @@ class Desktop final : public InputPlatform {
 
   // A message retrieved by the focused window's thread: runs through the
   // message hooks. `remove` is the PeekMessage flag (GetMessage removes).
-  intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message);
+  intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message, intptr_t lParam = 0);
 
   // --- The record ----------------------------------------------------------------
   const std::vector<std::string>& trace() const { return trace_; }
   // What the IME was told, in order: "complete", "revert", "cancel" (and
   // "cps:N" for others) for NI_COMPOSITIONSTR, "configure" for ImmConfigureIMEA.
   const std::vector<std::string>& imeTold() const { return imeTold_; }
+  // What the IME generated for applications, in order.
+  const std::vector<ImeMessage>& imeMessages() const { return imeMessages_; }
   size_t TraceSize() const { return trace_.size(); }
   void Note(const std::string& line) { trace_.push_back(line); }
 
@@ -183,14 +220,22 @@ class Desktop final : public InputPlatform {
   void Deliver(uint32_t vk, intptr_t lParam);
   // The IME's composition to the application, at its caret.
   void Commit(Window& w);
+  // The henkan key: the composition becomes its converted text.
+  void Convert(Window& w);
+  // CPS_REVERT: back to what was typed, unconverted.
+  void Revert(Window& w);
+  void SendImeMessage(Window& w, uint32_t message, intptr_t lParam);
+  // " in NAME" once the desktop has more than one process, for the trace.
+  std::string InProcess();
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
 
   std::vector<Window> windows_;
+  std::deque<Process> processes_;  // a deque: the hook holds on to its process's variables
   int focus_ = -1;
+  int lastFocus_ = -1;  // the window focused last, focused still or not
   ProfileStore profiles_;
   std::optional<std::string> imeFileName_;
   std::optional<std::string> hostPath_;
-  int32_t clock_ = 0;
   uint16_t asyncState_[256] = {};
   uint16_t keyState_[256] = {};
   std::map<uint32_t, std::deque<uint16_t>> asyncScript_;
@@ -219,6 +264,7 @@ class Desktop final : public InputPlatform {
 
   std::vector<std::string> trace_;
   std::vector<std::string> imeTold_;
+  std::vector<ImeMessage> imeMessages_;
 };
 
 // What a WH_GETMESSAGE hook procedure is handed: the number of the message

@@ -34,6 +34,7 @@ struct NoSettings {};
 struct Window {
   std::string name;
   bool hasIme = true;
+  std::optional<std::string> process;  // none: a new window goes to the default process, an existing one stays
 };
 struct Focus {
   std::string name;  // empty: no window has the focus
@@ -82,6 +83,7 @@ struct KeyState {
 };
 struct Clock {
   int32_t ms = 0;
+  std::optional<std::string> process;  // none: the current window's process
 };
 struct Fail {
   std::string call;
@@ -115,6 +117,10 @@ struct Key {
 struct Tap {
   KeyId key;
   int32_t code = 0;
+};
+// Several keystrokes typed one right after another, as one step.
+struct Keys {
+  std::vector<KeyEvent> events;
 };
 struct Hook {
   int32_t code = 0;
@@ -191,7 +197,7 @@ using Command = std::variant<
     cmd::PressedSince, cmd::Toggle, cmd::Async, cmd::KeyState, cmd::Clock, cmd::Fail, cmd::Restore,
     cmd::NextHookResult, cmd::Set, cmd::Text,
     // steps
-    cmd::HookStart, cmd::HookEnd, cmd::Key, cmd::Tap, cmd::Hook, cmd::Message,
+    cmd::HookStart, cmd::HookEnd, cmd::Key, cmd::Tap, cmd::Keys, cmd::Hook, cmd::Message,
     // expectations
     cmd::ExpectSwallowed, cmd::ExpectPassed, cmd::ExpectResult, cmd::ExpectCall, cmd::ExpectNoCall,
     cmd::ExpectCalls, cmd::ExpectCount, cmd::ExpectDelivered, cmd::ExpectWord, cmd::ExpectImeOpen,

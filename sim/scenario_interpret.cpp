@@ -198,6 +198,13 @@ class Interpreter {
                      BeginStep();
                      result_ = desktop_.Type({cmd::Key{{t.key, false}, t.code, false}, cmd::Key{{t.key, true}, t.code, false}});
                    },
+                   [&](const cmd::Keys& k) {
+                     EnsureStarted();
+                     BeginStep();
+                     std::vector<cmd::Key> keys;
+                     for (const KeyEvent& e : k.events) keys.push_back(cmd::Key{e, 0, false});
+                     result_ = desktop_.Type(keys);
+                   },
                    [&](const cmd::Hook& h) {
                      EnsureStarted();
                      BeginStep();

@@ -230,6 +230,32 @@ void KeyOptions(const std::vector<Token>& t, size_t from, int32_t& code, bool* r
   }
 }
 
+// down:KEY and up:KEY words, from `from` to the end of the line.
+std::vector<KeyEvent> KeyEvents(const std::vector<Token>& t, size_t from) {
+  std::vector<KeyEvent> events;
+  for (size_t i = from; i < t.size(); ++i) {
+    const std::string& e = t[i].text;
+    size_t colon = e.find(':');
+    std::string dir = e.substr(0, colon);
+    if (colon == std::string::npos || (dir != "down" && dir != "up")) {
+      throw Malformed("expected down:KEY or up:KEY, not '" + e + "'");
+    }
+    events.push_back(KeyEvent{Key(e.substr(colon + 1)), dir == "up"});
+  }
+  return events;
+}
+
+// `in PROCESS` at t[at]: the process's name, or none when the line ends
+// before it.
+std::optional<std::string> InProcess(const std::vector<Token>& t, size_t at) {
+  if (at >= t.size()) return std::nullopt;
+  if (t[at].text != "in" || t[at].quoted) throw Malformed("unexpected '" + t[at].text + "'");
+  const std::string& name = Arg(t, at + 1, "process name");
+  if (name.empty()) throw Malformed("a process needs a name");
+  NoMore(t, at + 2);
+  return name;
+}
+
 std::string CallPattern(const std::string& line, int words) {
   std::string pattern = Rest(line, words);
   if (pattern.empty()) throw Malformed("missing call pattern");
@@ -263,15 +289,7 @@ Command ParseExpect(const std::vector<Token>& t, const std::string& line) {
     cmd::ExpectDelivered c;
     Arg(t, 2, "keystrokes (or none)");
     if (t.size() == 3 && t[2].text == "none") return c;
-    for (size_t i = 2; i < t.size(); ++i) {
-      const std::string& e = t[i].text;
-      size_t colon = e.find(':');
-      std::string dir = e.substr(0, colon);
-      if (colon == std::string::npos || (dir != "down" && dir != "up")) {
-        throw Malformed("expected down:KEY or up:KEY, not '" + e + "'");
-      }
-      c.events.push_back(KeyEvent{Key(e.substr(colon + 1)), dir == "up"});
-    }
+    c.events = KeyEvents(t, 2);
     return c;
   }
   if (what == "word") {
@@ -363,13 +381,15 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     return cmd::NoSettings{};
   }
   if (w == "window") {
-    cmd::Window c{Arg(t, 1, "window name"), true};
+    cmd::Window c{Arg(t, 1, "window name"), true, std::nullopt};
     if (c.name == "none") throw Malformed("'none' cannot name a window");
-    if (t.size() > 2) {
-      if (t[2].text != "no-ime") throw Malformed("unknown window option '" + t[2].text + "'");
+    size_t at = 2;
+    if (at < t.size() && t[at].text == "no-ime" && !t[at].quoted) {
       c.hasIme = false;
+      ++at;
     }
-    NoMore(t, 3);
+    if (at < t.size() && t[at].text != "in") throw Malformed("unknown window option '" + t[at].text + "'");
+    c.process = InProcess(t, at);
     return c;
   }
   if (w == "focus") {
@@ -456,8 +476,7 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     return c;
   }
   if (w == "clock") {
-    cmd::Clock c{static_cast<int32_t>(Number(Arg(t, 1, "milliseconds")))};
-    NoMore(t, 2);
+    cmd::Clock c{static_cast<int32_t>(Number(Arg(t, 1, "milliseconds"))), InProcess(t, 2)};
     return c;
   }
   if (w == "fail" || w == "restore") {
@@ -509,6 +528,10 @@ Command ParseCommand(const std::vector<Token>& t, const std::string& line) {
     cmd::Tap c{Key(Arg(t, 1, "key")), 0};
     KeyOptions(t, 2, c.code, nullptr);
     return c;
+  }
+  if (w == "keys") {
+    Arg(t, 1, "keystrokes");
+    return cmd::Keys{KeyEvents(t, 1)};
   }
   if (w == "hook") {
     cmd::Hook c{static_cast<int32_t>(Number(Arg(t, 1, "hook code"))), static_cast<uint32_t>(Number(Arg(t, 2, "wParam"))),

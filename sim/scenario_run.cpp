@@ -24,7 +24,9 @@ class SimulatedDesktop final : public ScenarioDesktop {
     desktop_.SetImeFileName(std::string(kDefaultImeFile));
     desktop_.SetHostPath(std::string(kDefaultHost));
     desktop_.SetHookRunner([this](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-      if (proc == kKeyboardProcToken) return KeyboardProcedure(desktop_, block_, process_, code, w, l);
+      if (proc == kKeyboardProcToken) {
+        return KeyboardProcedure(desktop_, block_, desktop_.Running().variables, code, w, l);
+      }
       if (proc == kMessageProcToken) return MessageProcedure(desktop_, block_, code, w, l, MessageNumber(code, l));
       return 0;
     });
@@ -48,8 +50,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
   }
   void Arrange(const cmd::NoSettings&) override { desktop_.profiles().RemoveFile(kSettingsFile); }
   void Arrange(const cmd::Window& c) override {
-    if (desktop_.FindWindow(c.name) == nullptr) desktop_.AddWindow(c.name, c.hasIme);
-    desktop_.FindWindow(c.name)->hasIme = c.hasIme;
+    Window* w = desktop_.FindWindow(c.name);
+    if (w == nullptr) w = &desktop_.AddWindow(c.name, c.hasIme, c.process.value_or(kDefaultProcess));
+    w->hasIme = c.hasIme;
+    if (c.process) w->process = desktop_.ProcessNamed(*c.process).name;
     current_ = c.name;
   }
   void Arrange(const cmd::Focus& c) override {
@@ -63,6 +67,8 @@ class SimulatedDesktop final : public ScenarioDesktop {
     if (c.sentence) Current().sentence = *c.sentence;
   }
   void Arrange(const cmd::ImeComposition& c) override {
+    // Typed afresh: no conversion to go back from.
+    Current().reading.clear();
     Current().composition = c.bytes;
     if (Current().attributes.size() != c.bytes.size()) {
       Current().attributes.assign(c.bytes.size(), static_cast<char>(w32::ATTR_INPUT));
@@ -84,7 +90,7 @@ class SimulatedDesktop final : public ScenarioDesktop {
   void Arrange(const cmd::Toggle& c) override { desktop_.SetToggled(c.key.vk, c.on); }
   void Arrange(const cmd::Async& c) override { desktop_.ScriptAsyncKeyState(c.key.vk, c.values); }
   void Arrange(const cmd::KeyState& c) override { desktop_.SetKeyState(c.key.vk, c.value); }
-  void Arrange(const cmd::Clock& c) override { desktop_.SetClock(c.ms); }
+  void Arrange(const cmd::Clock& c) override { desktop_.SetClock(c.process.value_or(Current().process), c.ms); }
   void Arrange(const cmd::Fail& c) override {
     if (c.call == "SetWindowsHookExA" && c.value) {
       desktop_.FailHookType(*c.value);
@@ -128,7 +134,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
       const std::string& l = t[i];
       if (l.rfind("  ", 0) != 0) continue;
       std::string s = l.substr(2);
-      if (s.rfind("->", 0) == 0 || s.rfind("app ", 0) == 0 || s.rfind("commit ", 0) == 0) continue;
+      if (s.rfind("->", 0) == 0 || s.rfind("app ", 0) == 0 || s.rfind("commit ", 0) == 0 ||
+          s.rfind("convert ", 0) == 0) {
+        continue;
+      }
       calls.push_back(s);
     }
     return calls;
@@ -143,8 +152,10 @@ class SimulatedDesktop final : public ScenarioDesktop {
       if (t[i].rfind("  app ", 0) != 0 || arrow == std::string::npos) continue;
       std::string e = t[i].substr(arrow + 4);
       size_t blank = e.find(' ');
+      std::string direction = e.substr(0, blank);
+      if (direction != "down" && direction != "up") continue;  // a message, not a keystroke
       auto key = LookUpKey(e.substr(blank + 1));
-      if (key) got.push_back(KeyEvent{*key, e.substr(0, blank) == "up"});
+      if (key) got.push_back(KeyEvent{*key, direction == "up"});
     }
     return got;
   }
@@ -178,7 +189,6 @@ class SimulatedDesktop final : public ScenarioDesktop {
 
   Desktop desktop_;
   HookSharedBlock block_{};
-  ProcessVariables process_;
   std::string current_;
   size_t stepStart_ = 0;
   size_t stepTold_ = 0;

@@ -272,6 +272,140 @@ TEST_F(DesktopTest, TheImeTakesEnterWhileOpenWithACompositionAndCommitsAtTheCare
   EXPECT_EQ(w.committed, "\x95\xCF\x8A\xB7x");
 }
 
+// --- The henkan key and CPS_REVERT ---------------------------------------------
+
+constexpr const char kTyped[] = "\x82\xA9\x82\xC8";      // かな
+constexpr const char kConverted[] = "\x95\xCF\x8A\xB7";  // 変換
+constexpr uint32_t kHenkanScan = 0x79;
+
+class ImeConversionTest : public DesktopTest {
+ protected:
+  ImeConversionTest() {
+    editor.open = true;
+    editor.composition = kTyped;
+    editor.attributes.assign(4, '\0');
+    desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+    desktop.SetWindowsHookExA(w32::WH_GETMESSAGE, HookProc{2}, Hinstance{}, 0);
+    hook = [this](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+      if (proc == HookProc{2}) retrieved.push_back(MessageNumber(code, l));
+      return desktop.CallNextHookEx(Hhook{}, code, w, l);
+    };
+  }
+
+  void Tell(uint32_t cps) {
+    Hwnd focus = desktop.GetFocus();
+    Himc himc = desktop.ImmGetContext(focus);
+    desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, cps, 0);
+    desktop.ImmReleaseContext(focus, himc);
+  }
+
+  Window& editor = *desktop.FindWindow("editor");
+  std::vector<uint32_t> retrieved;  // what the message hook saw
+};
+
+TEST_F(ImeConversionTest, HenkanConvertsAndPostsTheNewsAheadOfTheNextKeystroke) {
+  Press(w32::VK_CONVERT, kHenkanScan);
+  Press(w32::VK_CONVERT, kHenkanScan, true);
+  EXPECT_EQ(editor.composition, kConverted);
+  EXPECT_EQ(editor.attributes, std::string(4, '\x01'));
+  EXPECT_EQ(editor.received.size(), 2u) << "the key counts as delivered";
+  EXPECT_EQ(retrieved, std::vector<uint32_t>{w32::WM_IME_COMPOSITION});
+  EXPECT_EQ(calls, (std::vector<std::string>{"1:28", "2:1", "1:28"}))
+      << "retrieved, removed, between the key-down and the key-up";
+  EXPECT_EQ(desktop.imeMessages(),
+            (std::vector<ImeMessage>{ImeMessage{"editor", w32::WM_IME_COMPOSITION, 0x18, true}}));
+  EXPECT_TRUE(editor.committed.empty());
+}
+
+TEST_F(ImeConversionTest, HenkanIsTheImesOnlyAsAKeyDownWithSomethingToConvert) {
+  Press(w32::VK_CONVERT, kHenkanScan, true);
+  EXPECT_EQ(editor.composition, kTyped) << "a key-up";
+  editor.open = false;
+  Press(w32::VK_CONVERT, kHenkanScan);
+  EXPECT_EQ(editor.composition, kTyped) << "a closed IME";
+  editor.open = true;
+  editor.composition.clear();
+  editor.attributes.clear();
+  Press(w32::VK_CONVERT, kHenkanScan);
+  EXPECT_TRUE(editor.composition.empty()) << "nothing composed";
+  EXPECT_TRUE(retrieved.empty());
+  EXPECT_TRUE(desktop.imeMessages().empty());
+}
+
+TEST_F(ImeConversionTest, RevertBringsBackWhatWasTypedAndSaysSoOnlyWhenThatChangesSomething) {
+  Press(w32::VK_CONVERT, kHenkanScan);
+  Press(w32::VK_CONVERT, kHenkanScan);  // another candidate: the reading stays what was typed
+  Tell(w32::CPS_REVERT);
+  EXPECT_EQ(editor.composition, kTyped);
+  EXPECT_EQ(editor.attributes, std::string(4, '\0'));
+  ASSERT_EQ(desktop.imeMessages().size(), 3u);
+  EXPECT_EQ(desktop.imeMessages().back(), (ImeMessage{"editor", w32::WM_IME_COMPOSITION, 0x18, false}));
+  EXPECT_EQ(retrieved.size(), 2u) << "a sent message passes no message hook";
+
+  Tell(w32::CPS_REVERT);
+  EXPECT_EQ(editor.composition, kTyped);
+  EXPECT_EQ(desktop.imeMessages().size(), 3u) << "nothing changed, nothing said";
+
+  Tell(w32::CPS_COMPLETE);
+  EXPECT_EQ(editor.committed, kTyped) << "the reading is what a complete after a revert commits";
+  EXPECT_EQ(editor.text.Bytes(), kTyped);
+}
+
+TEST_F(ImeConversionTest, RevertOfACompositionNeverConvertedResetsOnlyItsAttributes) {
+  editor.composition = kConverted;
+  editor.attributes.assign(4, '\x02');
+  Tell(w32::CPS_REVERT);
+  EXPECT_EQ(editor.composition, kConverted);
+  EXPECT_EQ(editor.attributes, std::string(4, '\0'));
+  EXPECT_EQ(desktop.imeMessages().size(), 1u);
+
+  // Committed or cancelled, a conversion's reading is gone with it.
+  Press(w32::VK_CONVERT, kHenkanScan);
+  Tell(w32::CPS_CANCEL);
+  editor.composition = "x";
+  editor.attributes = "\x01";
+  Tell(w32::CPS_REVERT);
+  EXPECT_EQ(editor.composition, "x");
+}
+
+// --- Processes ---------------------------------------------------------------------
+
+TEST_F(DesktopTest, EachProcessKeepsItsClockAndVariablesAndInputRunsInTheFocusedWindows) {
+  desktop.AddWindow("other", true, "second");
+  desktop.SetClock("app", 100);
+  desktop.SetClock("second", 200);
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
+  std::vector<int32_t> clocks;
+  hook = [&](HookProc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    clocks.push_back(desktop.clock());
+    ++desktop.Running().variables.armedTime;
+    if (w == 0x41) desktop.keybd_event(0x42, 0x30, 0, 0);
+    return desktop.CallNextHookEx(Hhook{}, code, w, l);
+  };
+  Press(0x43, 0x2E);
+  desktop.SetFocus("other");
+  Press(0x41, 0x1E);  // its synthetic key-down runs there too
+  desktop.SetFocus("");
+  Press(0x43, 0x2E);  // no focus: where the focus was last
+  desktop.SetFocus("editor");
+  desktop.SetFocus("");
+  Press(0x43, 0x2E);
+  EXPECT_EQ(clocks, (std::vector<int32_t>{100, 200, 200, 200, 100}));
+  EXPECT_EQ(desktop.ProcessNamed("app").variables.armedTime, 2);
+  EXPECT_EQ(desktop.ProcessNamed("second").variables.armedTime, 3);
+}
+
+TEST_F(DesktopTest, TheTraceNamesTheProcessOnlyOnceThereIsMoreThanOne) {
+  Press(0x41, 0x1E);
+  EXPECT_EQ(desktop.trace().front(), "key down 0x41/0x1E code 0 lParam 0x1E0001");
+  desktop.ProcessNamed("second");
+  size_t from = desktop.TraceSize();
+  Press(0x41, 0x1E);
+  desktop.RetrieveMessage(0, true, w32::WM_IME_COMPOSITION);
+  EXPECT_EQ(desktop.trace()[from], "key down 0x41/0x1E code 0 lParam 0x1E0001 in app");
+  EXPECT_EQ(desktop.trace().back(), "message 0x10F code 0 removed in app");
+}
+
 TEST_F(DesktopTest, ModuleFileNameIsTruncatedAndTerminated) {
   desktop.SetHostPath(std::string("C:\\apps\\editor.exe"));
   char buf[8];

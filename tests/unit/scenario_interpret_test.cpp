@@ -147,6 +147,16 @@ TEST(ScenarioInterpret, HooksStartOnceForTheFirstKeystrokeAndStepsAreMarked) {
                                                   "> 2: tap a", "> 3: hookend", "> 4: down 0x10/0x2A", "PASS t.scn"}));
 }
 
+// On the real desktop one Type call is one SendInput batch: keystrokes that
+// must come within milliseconds of each other go in one.
+TEST(ScenarioInterpret, KeysTypesAllItsKeystrokesInOneStep) {
+  RecordingDesktop desktop;
+  desktop.result = 7;
+  Report run = Interpret("keys down:henkan up:henkan down:henkan\nexpect result 7\n", desktop);
+  EXPECT_EQ(desktop.log, (std::vector<std::string>{"begin", "hookstart", "step", "type down:28 up:28 down:28", "end"}));
+  EXPECT_TRUE(run.Has("  ok   2: expect result 7")) << Joined(run.report);
+}
+
 TEST(ScenarioInterpret, ADesktopFailureFailsTheScenarioAndStopsItOnlyWhenTheDesktopCannotGoOn) {
   for (bool goesOn : {false, true}) {
     RecordingDesktop desktop;

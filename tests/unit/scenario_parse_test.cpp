@@ -62,6 +62,14 @@ TEST(ScenarioParse, MalformedLinesAreNamedByFileAndLine) {
       {"expect caret -1\n", "t.scn:1: bad caret offset '-1'"},
       {"expect caret\n", "t.scn:1: missing caret offset"},
       {"host \"\\t\"\n", "t.scn:1: unknown escape \\t in string"},
+      {"window w elsewhere\n", "t.scn:1: unknown window option 'elsewhere'"},
+      {"window w in\n", "t.scn:1: missing process name"},
+      {"window w no-ime in p q\n", "t.scn:1: unexpected 'q'"},
+      {"window w in \"\"\n", "t.scn:1: a process needs a name"},
+      {"clock 5 at p\n", "t.scn:1: unexpected 'at'"},
+      {"keys\n", "t.scn:1: missing keystrokes"},
+      {"keys henkan\n", "t.scn:1: expected down:KEY or up:KEY, not 'henkan'"},
+      {"keys down:henkan up:nokey\n", "t.scn:1: unknown key 'nokey'"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.text), c.error) << c.text;
 }
@@ -110,6 +118,34 @@ TEST(ScenarioParse, SettingLinesAreTakenAsWritten) {
   // Only the word itself starts a setting line.
   EXPECT_EQ(ErrorOf("settingx A=1\n"), "t.scn:1: unknown word 'settingx'");
   EXPECT_TRUE(std::holds_alternative<cmd::Settings>(ParseScenarios("t.scn", "settings\nend\n").scenarios[0].commands[0].command));
+}
+
+TEST(ScenarioParse, WindowsAndClocksNameTheirProcessOnlyWhenTold) {
+  ParseResult r = ParseScenarios("t.scn",
+                                 "window a\nwindow b no-ime in \"second one\"\nwindow c in p\nclock 5\nclock 6 in p\n");
+  ASSERT_EQ(r.error, "");
+  const auto& c = r.scenarios[0].commands;
+  EXPECT_EQ(std::get<cmd::Window>(c[0].command).process, std::nullopt);
+  EXPECT_FALSE(std::get<cmd::Window>(c[1].command).hasIme);
+  EXPECT_EQ(std::get<cmd::Window>(c[1].command).process, "second one");
+  EXPECT_TRUE(std::get<cmd::Window>(c[2].command).hasIme);
+  EXPECT_EQ(std::get<cmd::Window>(c[2].command).process, "p");
+  EXPECT_EQ(std::get<cmd::Clock>(c[3].command).process, std::nullopt);
+  EXPECT_EQ(std::get<cmd::Clock>(c[4].command).ms, 6);
+  EXPECT_EQ(std::get<cmd::Clock>(c[4].command).process, "p");
+}
+
+TEST(ScenarioParse, KeysTakesEveryKeystrokeOfTheLineInOrder) {
+  ParseResult r = ParseScenarios("t.scn", "keys down:henkan up:henkan down:0x1D/0x7B  # muhenkan\n");
+  ASSERT_EQ(r.error, "");
+  const auto& events = std::get<cmd::Keys>(r.scenarios[0].commands[0].command).events;
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_FALSE(events[0].up);
+  EXPECT_TRUE(events[1].up);
+  EXPECT_EQ(events[1].key.vk, 0x1Cu);
+  EXPECT_EQ(events[1].key.scanKey, 0x79u);
+  EXPECT_FALSE(events[2].up);
+  EXPECT_EQ(events[2].key.vk, 0x1Du);
 }
 
 TEST(ScenarioParse, TheHooksOwnKeystrokesHaveNames) {
