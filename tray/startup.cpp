@@ -112,7 +112,9 @@ void StartHelper(TrayPlatform& p, TrayState& s) {
     return;
   }
 
-  // What the helper inherits: a handle of this process, which it waits on
+  // The helper inherits our current directory, where its library's
+  // HookStart finds the same tavik.ini as ours. And it inherits a handle of
+  // this process, which it waits on
   // so that it ends with us however we end, and the event it sets once its
   // hooks are started.
   Handle self{};
