@@ -113,10 +113,9 @@ void StartHelper(TrayPlatform& p, TrayState& s) {
   }
 
   // The helper inherits our current directory, where its library's
-  // HookStart finds the same tavik.ini as ours. And it inherits a handle of
-  // this process, which it waits on
-  // so that it ends with us however we end, and the event it sets once its
-  // hooks are started.
+  // HookStart finds the same tavik.ini as ours; and a handle of this
+  // process, which it waits on so that it ends with us however we end, and
+  // the event it sets once its hooks are started.
   Handle self{};
   p.DuplicateHandle(p.GetCurrentProcess(), p.GetCurrentProcess(), p.GetCurrentProcess(), &self, w32::SYNCHRONIZE, 1, 0);
   s.helperReady = p.CreateEventA(1, 1, 0);
