@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The long fuzzing campaign: builds the fuzz preset and types at least
 # STEPS keystroke steps (default 10,000,000) through the typing target, in
-# rounds that share one corpus, then runs the settings target for a tenth as
+# rounds that share one corpus, then runs the settings target for a hundredth as
 # many inputs, and prints the figures. A finding stops the campaign with
 # libFuzzer's report; the input that broke it is left in build/fuzz/findings.
 #   usage: scripts/fuzz-campaign.sh [STEPS]
@@ -28,6 +28,6 @@ done
 echo "typing: $runs inputs, $steps steps in $(( $(date +%s) - start )) s, no finding"
 
 start=$(date +%s)
-log=$(build/fuzz/tavik_settings_fuzz -max_len=600 -dict=tests/fuzz/settings.dict -runs=$((target / 10)) \
+log=$(build/fuzz/tavik_settings_fuzz -max_len=600 -dict=tests/fuzz/settings.dict -runs=$((target / 100)) \
         -artifact_prefix="$out/" build/fuzz/corpus/settings 2>&1) || { echo "$log" | tail -40; exit 1; }
-echo "settings: $((target / 10)) inputs in $(( $(date +%s) - start )) s, $(echo "$log" | grep -o 'cov: [0-9]*' | tail -1), no finding"
+echo "settings: $((target / 100)) inputs in $(( $(date +%s) - start )) s, $(echo "$log" | grep -o 'cov: [0-9]*' | tail -1), no finding"
