@@ -525,6 +525,7 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
     // Every keystroke of the scenario before has been taken (its steps
     // waited for that), so the logs can start again from the top.
     s.keyCount = 0;
+    s.keysLost = 0;
     s.imeCallCount = 0;
     DeleteFileA(tavik::kSettingsFile);
     std::string why;
@@ -659,7 +660,8 @@ class WineDesktop final : public tavik::sim::ScenarioDesktop {
                          std::to_string(s.imeCalls[i].b));
       }
     }
-    for (uint32_t i = stepStart_; i < s.keyCount; ++i) {
+    if (s.keysLost != 0) problems = std::to_string(s.keysLost) + " keystroke messages did not fit in the target's log";
+    for (uint32_t i = stepStart_; i < s.keyCount && problems.empty(); ++i) {
       if (s.keys[i].process != desktop_.targets().processId()) {
         problems = "a keystroke went to another program than the scenario's (process " +
                    std::to_string(s.keys[i].process) + ")";

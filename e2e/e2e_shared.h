@@ -61,8 +61,12 @@ struct Shared {
   uint64_t targetWindow;
   uint32_t hookLoadedInTarget;  // tavikhook.dll is mapped into the target process
   uint32_t imeActive;           // the test IME is the target's keyboard layout
+  // Every keystroke message the target retrieved, in order; room for the
+  // load test's whole run (tavik-e2e --load). What does not fit is counted
+  // in keysLost, never written over what is there.
   volatile uint32_t keyCount;
-  Keystroke keys[8192];
+  volatile uint32_t keysLost;
+  Keystroke keys[1 << 18];
   // WM_IME_COMPOSITION messages: retrieved from the target's message queue
   // (posted ones, which message hooks see), and handled by the editor's
   // window procedure (posted and sent alike).

@@ -255,7 +255,10 @@ void Record(const MSG& m) {
     return;
   }
   uint32_t n = shared->keyCount;
-  if (n >= std::size(shared->keys)) return;
+  if (n >= std::size(shared->keys)) {
+    shared->keysLost = shared->keysLost + 1;
+    return;
+  }
   auto l = static_cast<uint32_t>(m.lParam);
   // A key the IME takes arrives as VK_PROCESSKEY; the key itself is still
   // what was delivered (and what the simulated desktop records), and IMM32
