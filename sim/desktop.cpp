@@ -201,7 +201,7 @@ void Desktop::Trace(const std::string& line) { trace_.push_back("  " + line); }
 
 // --- Input ------------------------------------------------------------------------
 
-intptr_t Desktop::Keystroke(int32_t code, uint32_t vk, intptr_t lParam) {
+void Desktop::NoteKeyboard(int32_t code, uint32_t vk, intptr_t lParam) {
   auto scanKey = static_cast<uint32_t>((static_cast<uint64_t>(lParam) >> 16) & 0x1FF);
   bool up = (static_cast<uint64_t>(lParam) & 0x80000000u) != 0;
   if (code == w32::HC_ACTION) {
@@ -212,12 +212,30 @@ intptr_t Desktop::Keystroke(int32_t code, uint32_t vk, intptr_t lParam) {
       physicalDown_.insert(scanKey);
     }
   }
+}
+
+intptr_t Desktop::Keystroke(int32_t code, uint32_t vk, intptr_t lParam) {
+  NoteKeyboard(code, vk, lParam);
   pending_.clear();
   ProcessKeystroke(code, vk, lParam, false);
   intptr_t result = lastResult_;
+  ProcessSynthetic(kMaxSyntheticPerKeystroke);
+  return result;
+}
+
+void Desktop::Burst(const std::vector<std::pair<uint32_t, intptr_t>>& keys) {
+  pending_.clear();
+  for (const auto& [vk, lParam] : keys) {
+    NoteKeyboard(w32::HC_ACTION, vk, lParam);
+    ProcessKeystroke(w32::HC_ACTION, vk, lParam, false);
+  }
+  ProcessSynthetic(kMaxSyntheticPerKeystroke * static_cast<int>(keys.size() > 0 ? keys.size() : 1));
+}
+
+void Desktop::ProcessSynthetic(int limit) {
   int synthetic = 0;
   while (!pending_.empty()) {
-    if (++synthetic > kMaxSyntheticPerKeystroke) {
+    if (++synthetic > limit) {
       releaseErrors_.push_back("more than " + std::to_string(kMaxSyntheticPerKeystroke) +
                                " synthetic keystrokes for one keystroke");
       pending_.clear();
@@ -229,7 +247,6 @@ intptr_t Desktop::Keystroke(int32_t code, uint32_t vk, intptr_t lParam) {
     uint32_t sScanKey = (s.scan & 0xFF) | ((s.flags & w32::KEYEVENTF_EXTENDEDKEY) != 0 ? 0x100u : 0u);
     ProcessKeystroke(w32::HC_ACTION, s.vk, KeystrokeLParam(sScanKey, sUp, false), true);
   }
-  return result;
 }
 
 void Desktop::ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic) {
@@ -280,20 +297,23 @@ void Desktop::Deliver(uint32_t vk, intptr_t lParam) {
   Window* w = Focused();
   Trace(std::string("app ") + (w != nullptr ? w->name : "(no focus)") + " <- " + (up ? "up " : "down ") +
         KeyText(vk, scanKey));
-  if (w != nullptr) w->received.push_back(ReceivedKey{vk, scanKey, up});
+  // A Japanese IME takes Enter (its commit key) and henkan (its conversion
+  // key) as they go down while it holds a composition.
+  bool imeTakes = w != nullptr && !up && (vk == w32::VK_RETURN || vk == w32::VK_CONVERT) && w->hasIme && w->open &&
+                  !w->composition.empty();
+  if (w != nullptr) w->received.push_back(ReceivedKey{vk, scanKey, up, imeTakes});
   if (vk == w32::VK_CAPITAL && !up) keyState_[w32::VK_CAPITAL] ^= 1u;
   if (w == nullptr || up) return;
-  // A Japanese IME takes Enter as its commit key while it holds a
-  // composition: the composition goes in, no line break does. Only an Enter
-  // sent behind it reaches the application as one.
-  if (vk == w32::VK_RETURN && w->hasIme && w->open && !w->composition.empty()) {
+  // Enter commits: the composition goes in, no line break does. Only an
+  // Enter sent behind it reaches the application as one.
+  if (imeTakes && vk == w32::VK_RETURN) {
     Commit(*w);
     return;
   }
-  // And the henkan key as its conversion key. The IME posts the news to the
-  // window's queue, so the thread retrieves it next, before any keystroke
-  // still to come, and the message hooks see it on the way.
-  if (vk == w32::VK_CONVERT && w->hasIme && w->open && !w->composition.empty()) {
+  // Henkan converts. The IME posts the news to the window's queue, so the
+  // thread retrieves it next, before any keystroke still to come, and the
+  // message hooks see it on the way.
+  if (imeTakes && vk == w32::VK_CONVERT) {
     Convert(*w);
     RetrieveMessage(w32::HC_ACTION, true, w32::WM_IME_COMPOSITION, kCompositionChanged);
     return;

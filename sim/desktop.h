@@ -24,6 +24,9 @@ struct ReceivedKey {
   uint32_t vk;
   uint32_t scanKey;  // scan code plus 0x100 when extended
   bool up;
+  // The IME took the key (Enter or henkan on a composition): the application
+  // saw VK_PROCESSKEY in its place, as IMM32 hands it over.
+  bool imeTook = false;
   bool operator==(const ReceivedKey&) const = default;
 };
 
@@ -136,6 +139,13 @@ class Desktop final : public InputPlatform {
   // result (0 when no hook is installed).
   intptr_t Keystroke(int32_t code, uint32_t vk, intptr_t lParam);
 
+  // Keystrokes from the keyboard typed faster than the focused window's
+  // thread takes them (SendInput's batches): every one is in its input queue
+  // before the first is retrieved, so what the hooks send meanwhile lines up
+  // behind the last of them, in the order sent. Each is a keystroke with
+  // hook code 0: its virtual-key code and lParam.
+  void Burst(const std::vector<std::pair<uint32_t, intptr_t>>& keys);
+
   // A message retrieved by the focused window's thread: runs through the
   // message hooks. `remove` is the PeekMessage flag (GetMessage removes).
   intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message, intptr_t lParam = 0);
@@ -228,6 +238,10 @@ class Desktop final : public InputPlatform {
   // " in NAME" once the desktop has more than one process, for the trace.
   std::string InProcess();
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
+  void NoteKeyboard(int32_t code, uint32_t vk, intptr_t lParam);
+  // The synthetic keystrokes sent so far and those they cause, in the order
+  // sent; more than `limit` is taken for a loop.
+  void ProcessSynthetic(int limit);
 
   std::vector<Window> windows_;
   std::deque<Process> processes_;  // a deque: the hook holds on to its process's variables

@@ -54,6 +54,29 @@ TEST_F(DesktopTest, SyntheticKeystrokesFollowTheCurrentOneInOrderThroughTheHooks
   EXPECT_EQ(calls, (std::vector<std::string>{"7:65", "7:66", "7:67", "7:68"}));
 }
 
+// SendInput's batches arrive whole before the application takes the first
+// keystroke, so a key the hook sends goes behind the rest of the batch, and
+// a key sent for a sent key behind that.
+TEST_F(DesktopTest, WhatTheHooksSendDuringABurstComesAfterTheWholeBurst) {
+  desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{7}, Hinstance{}, 0);
+  hook = [&](HookProc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    if (w == 0x41 && (l & 0x80000000) == 0) {
+      desktop.keybd_event(0x42, 0x30, 0, 0);
+      return 1;
+    }
+    if (w == 0x42) desktop.keybd_event(0x44, 0x20, 0, 0);
+    return desktop.CallNextHookEx(Hhook{}, code, w, l);
+  };
+  desktop.Burst({{0x41, KeystrokeLParam(0x1E, false, false)},
+                 {0x41, KeystrokeLParam(0x1E, true, true)},
+                 {0x43, KeystrokeLParam(0x2E, false, false)},
+                 {0x43, KeystrokeLParam(0x2E, true, true)}});
+  EXPECT_EQ(Received(), (std::vector<ReceivedKey>{
+                            {0x41, 0x1E, true}, {0x43, 0x2E, false}, {0x43, 0x2E, true}, {0x42, 0x30, false},
+                            {0x44, 0x20, false}}));
+  EXPECT_TRUE(desktop.physicalKeysDown().empty()) << "the burst's keys went up as they were typed";
+}
+
 TEST_F(DesktopTest, TheLatestHookRunsFirstAndCallNextHookExReachesTheOlderOne) {
   desktop.SetWindowsHookExA(w32::WH_KEYBOARD, HookProc{1}, Hinstance{}, 0);
   desktop.SetWindowsHookExA(w32::WH_GETMESSAGE, HookProc{3}, Hinstance{}, 0);
@@ -252,11 +275,13 @@ TEST_F(DesktopTest, TheImeTakesEnterWhileOpenWithACompositionAndCommitsAtTheCare
   EXPECT_EQ(w.committed, "\x95\xCF\x8A\xB7");
   EXPECT_TRUE(w.composition.empty());
   EXPECT_TRUE(w.attributes.empty());
-  EXPECT_EQ(w.received.size(), 2u) << "delivered all the same";
+  EXPECT_EQ(w.received, (std::vector<ReceivedKey>{{w32::VK_RETURN, 0x1C, false, true}, {w32::VK_RETURN, 0x1C, true}}))
+      << "delivered all the same, the key-down as the IME's";
   EXPECT_TRUE(desktop.imeTold().empty()) << "nobody told the IME: the key did";
 
   Press(w32::VK_RETURN, 0x1C);
   EXPECT_EQ(w.text.Bytes(), "a\x95\xCF\x8A\xB7\nb") << "nothing left to commit";
+  EXPECT_FALSE(w.received.back().imeTook);
 
   w.composition = "x";
   w.open = false;
@@ -308,7 +333,9 @@ TEST_F(ImeConversionTest, HenkanConvertsAndPostsTheNewsAheadOfTheNextKeystroke) 
   Press(w32::VK_CONVERT, kHenkanScan, true);
   EXPECT_EQ(editor.composition, kConverted);
   EXPECT_EQ(editor.attributes, std::string(4, '\x01'));
-  EXPECT_EQ(editor.received.size(), 2u) << "the key counts as delivered";
+  EXPECT_EQ(editor.received, (std::vector<ReceivedKey>{{w32::VK_CONVERT, kHenkanScan, false, true},
+                                                       {w32::VK_CONVERT, kHenkanScan, true}}))
+      << "the key counts as delivered, the key-down as the IME's";
   EXPECT_EQ(retrieved, std::vector<uint32_t>{w32::WM_IME_COMPOSITION});
   EXPECT_EQ(calls, (std::vector<std::string>{"1:28", "2:1", "1:28"}))
       << "retrieved, removed, between the key-down and the key-up";
@@ -328,6 +355,7 @@ TEST_F(ImeConversionTest, HenkanIsTheImesOnlyAsAKeyDownWithSomethingToConvert) {
   editor.attributes.clear();
   Press(w32::VK_CONVERT, kHenkanScan);
   EXPECT_TRUE(editor.composition.empty()) << "nothing composed";
+  for (const ReceivedKey& k : editor.received) EXPECT_FALSE(k.imeTook);
   EXPECT_TRUE(retrieved.empty());
   EXPECT_TRUE(desktop.imeMessages().empty());
 }
