@@ -26,7 +26,14 @@ enum TargetCommand : unsigned {
   kCmdLayout,                // wParam: a keyboard layout id such as 0xE0020411, made the target thread's layout
   kCmdSetText,               // stagedText into wParam's window (1 editor, 2 plain), caret at lParam characters (-1: end)
   kCmdSync,                  // posted: the target writes wParam to syncSeq once it gets here
+  kCmdHold,                  // posted: the target signals kHeldEvent and waits for kReleaseEvent
 };
+
+// Events (auto-reset) with which the driver makes the target hold still
+// while it queues a burst of keystrokes (the load test), so that every
+// keystroke of the burst is queued before the target takes the first.
+inline constexpr const char kHeldEvent[] = "tavik-e2e-held";
+inline constexpr const char kReleaseEvent[] = "tavik-e2e-release";
 
 struct Keystroke {
   uint32_t vk;
@@ -103,6 +110,7 @@ struct Shared {
   uint8_t snapEditText[4096];
   uint32_t snapCaret;
   uint32_t snapCapsLock;
+  uint8_t snapKeyboard[256];  // GetKeyboardState: the target thread's idea of every key
   uint32_t snapHookLoaded;
   uint64_t snapLayout;     // GetKeyboardLayout(0)
   char snapImeFile[260];   // ImmGetIMEFileNameA of the thread's keyboard layout ("" when it fails)

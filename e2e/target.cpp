@@ -144,6 +144,7 @@ void Snapshot(HWND textOf) {
   ImmReleaseContext(editor, himc);
   ReadText(textOf);
   shared->snapCapsLock = (GetKeyState(VK_CAPITAL) & 1) != 0;
+  GetKeyboardState(shared->snapKeyboard);
   shared->snapHookLoaded =
       GetModuleHandleA("tavikhook.dll") != nullptr || GetModuleHandleA("tavikhook32.dll") != nullptr;
   shared->hookLoadedInTarget = shared->snapHookLoaded;
@@ -194,6 +195,16 @@ LRESULT CALLBACK ProbeHook(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// Holds still until the driver has queued a burst of keystrokes, never for
+// long: a driver that went away must not leave the target hanging.
+void Hold() {
+  static HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, kHeldEvent);
+  static HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, kReleaseEvent);
+  if (held == nullptr || release == nullptr) return;
+  SetEvent(held);
+  WaitForSingleObject(release, 10000);
+}
+
 LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
   HIMC himc = ImmGetContext(editor);
   LRESULT result = 1;
@@ -226,6 +237,9 @@ LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kCmdSync:
       shared->syncSeq = static_cast<uint32_t>(wParam);
       break;
+    case kCmdHold:
+      Hold();
+      break;
     case kCmdConfigure:
       result = ImmConfigureIMEA(GetKeyboardLayout(0), editor, IME_CONFIG_GENERAL, nullptr);
       break;
@@ -241,7 +255,7 @@ LRESULT Command(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg >= kCmdSetOpen && msg <= kCmdSync) return Command(msg, wParam, lParam);
+  if (msg >= kCmdSetOpen && msg <= kCmdHold) return Command(msg, wParam, lParam);
   if (msg == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
