@@ -1049,7 +1049,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if ((a == "--dll" || a == "--ime" || a == "--target") && i + 1 < argc) {
-      (a == "--dll" ? dll : a == "--ime" ? ime : target) = WindowsPath(argv[++i]);
+      // Made absolute: the driver works in a directory of its own.
+      std::string path = WindowsPath(argv[++i]);
+      char full[MAX_PATH];
+      DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+      (a == "--dll" ? dll : a == "--ime" ? ime : target) = n > 0 && n < sizeof full ? std::string(full) : path;
     } else if ((a == "--load" || a == "--seed") && i + 1 < argc) {
       (a == "--load" ? load : seed) = std::strtoul(argv[++i], nullptr, 10);
     } else {
