@@ -75,12 +75,10 @@ LoadComparison CompareReceived(const std::vector<sim::ReceivedKey>& expected, co
 
 // What the hooks made of the typed stream in a run: typed events that did
 // not reach the application as typed (swallowed or rewritten), and events
-// that reached it without being typed (sent). Burst by burst; a burst too
-// changed to line up counts in `unknown`.
+// that reached it without being typed (sent).
 struct StreamChanges {
   size_t removed = 0;
   size_t added = 0;
-  size_t unknown = 0;
 };
 StreamChanges ChangesFromTyped(const std::vector<LoadBurst>& bursts, const LoadRun& run);
 
