@@ -23,10 +23,8 @@ Outcome SubstituteEsc(HookCall& k) {
   {
     InputContext context(p, window);
     open = context.Open();
-    if (open) {
-      context.ReadConversionStatus();
-      n = context.ReadCompositionAttributes(k.storage.composition);
-    }
+    // Only whether a composition exists matters here; the mode is not asked.
+    if (open) n = context.ReadCompositionAttributes(k.storage.composition);
   }
   return open && n > 0 ? Outcome::kPassUnchanged : Outcome::kSwallow;
 }

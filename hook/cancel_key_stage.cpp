@@ -32,12 +32,14 @@ Outcome CancelKeyStage(HookCall& k) {
     return b.runtime.cancelEscDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
   }
 
+  // The mode decides for an open IME; for a closed one only CANNOT OPEN IME
+  // asks whether it could be read. Otherwise it is not asked for.
   bool open;
-  ConversionStatus status;
+  ConversionStatus status{false, 0, 0};
   {
     InputContext context(p, window);
     open = context.Open();
-    status = context.ReadConversionStatus();
+    if (open || (b.On(kImeOffTorikeshi) && b.On(kCannotOpenIme))) status = context.ReadConversionStatus();
     // Released before anything else happens: nothing below needs it, and
     // the synthetic Esc must not find it still taken.
     context.Release();

@@ -3,15 +3,12 @@
 // space, Enter commits and breaks the line; the cursor and editing keys are
 // in commit_keys_stage.cpp.
 #include "hook/commit.h"
+#include "hook/keys.h"
 #include "hook/stages.h"
 
 namespace tavik {
 
 namespace {
-
-constexpr uint32_t kSpaceScan = 0x039;
-
-bool IsEnterScanKey(uint32_t scanKey) { return scanKey == 0x01C || scanKey == 0x11C || scanKey == 0x167; }
 
 Outcome SpaceKey(HookCall& k) {
   if (k.up) return OwedKeyUp(k, &RuntimeWords::spaceResent);

@@ -17,8 +17,6 @@ constexpr DirectCommitDecision KanaCheck{DirectCommit::kKanaCheck};
 constexpr DirectCommitDecision LetterCheck{DirectCommit::kLetterCheck};
 constexpr DirectCommitDecision KatakanaWait{DirectCommit::kKatakanaWait};
 
-constexpr bool In32(uint32_t v, uint32_t first, uint32_t last) { return v >= first && v <= last; }
-
 bool KanaMode(uint32_t mode) { return (mode & 0x1u) != 0; }
 bool KatakanaMode(uint32_t mode) { return (mode & 0x3u) == 0x3u; }
 
@@ -146,11 +144,6 @@ DirectCommitDecision DecideDirectCommit(const uint8_t* b, int32_t m, uint32_t vk
     default:
       return Recheck(b, m, katakanaRecheck);
   }
-}
-
-bool IsDirectCommitKey(uint32_t vk) {
-  return vk == 0x08 || vk == 0x10 || vk == 0x20 || vk == 0x2E || In32(vk, 0x30, 0x39) || In32(vk, 0x41, 0x5A) ||
-         In32(vk, 0x60, 0x6F) || In32(vk, 0x88, 0x8F) || In32(vk, 0x92, 0x96) || In32(vk, 0xB8, 0xF5);
 }
 
 }  // namespace tavik

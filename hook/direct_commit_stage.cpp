@@ -6,13 +6,11 @@
 // that a voicing mark could still change is held back (commitAsTyped) for
 // the other keys to commit as typed.
 #include "hook/direct_commit.h"
+#include "hook/keys.h"
 
 namespace tavik {
 
 namespace {
-
-constexpr uint32_t kHenkanScan = 0x79;
-constexpr uint32_t kMuhenkanScan = 0x7B;
 
 void ClearConversionKeyWords(RuntimeWords& w) {
   w.revertOnComposition = 0;

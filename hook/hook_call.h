@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "hook/keys.h"
 #include "hook/platform.h"
 #include "hook/shared_block.h"
 
@@ -41,7 +42,7 @@ struct HookCall {
         wParam(w),
         lParam(l),
         vk(static_cast<uint32_t>(w)),
-        scanKey(static_cast<uint32_t>((static_cast<uint64_t>(l) >> 16) & 0x1FF)),
+        scanKey(ScanKeyOf(l)),
         up((static_cast<uint64_t>(l) & 0x80000000u) != 0),
         extended((static_cast<uint64_t>(l) & 0x01000000u) != 0) {}
 

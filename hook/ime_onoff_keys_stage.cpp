@@ -68,7 +68,9 @@ Outcome HankakuZenkaku(HookCall& k) {
   if (IsNull(window)) return Outcome::kPassOn;
   InputContext context(p, window);
   bool open = context.Open();
-  ConversionStatus status = context.ReadConversionStatus();
+  // An open IME's mode matters only to IME OFF1.
+  ConversionStatus status{false, 0, 0};
+  if (!open || k.On(kImeOff1)) status = context.ReadConversionStatus();
 
   if (!open && status.read) {
     p.ImmSetOpenStatus(context.handle(), 1);
@@ -102,9 +104,9 @@ struct NewMode {
 Outcome OpenIn(HookCall& k, Hwnd window, NewMode mode) {
   InputPlatform& p = k.platform;
   InputContext context(p, window);
-  bool open = context.Open();
+  if (context.Open()) return Outcome::kPassOn;
   ConversionStatus status = context.ReadConversionStatus();
-  if (open || !status.read) return Outcome::kPassOn;
+  if (!status.read) return Outcome::kPassOn;
   p.ImmSetOpenStatus(context.handle(), 1);
   p.ImmSetConversionStatus(context.handle(), (status.conversion & ~mode.clear) | mode.set, status.sentence);
   return Outcome::kSwallow;

@@ -1,4 +1,5 @@
 #include "hook/direct_commit.h"
+#include "hook/key_screen.h"
 #include "hook/keys.h"
 #include "hook/stages.h"
 
@@ -47,10 +48,8 @@ Outcome LaterStages(HookCall& k) {
 
 }  // namespace
 
-intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
-                           uintptr_t wParam, intptr_t lParam) {
-  if (code < 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
-
+intptr_t KeyboardStages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                        uintptr_t wParam, intptr_t lParam) {
   HookCall k(platform, block, process, code, wParam, lParam);
   Outcome outcome = KeyStages(k);
   if (outcome == Outcome::kPassOn) outcome = LaterStages(k);
@@ -66,6 +65,14 @@ intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, Proc
       break;
   }
   return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+}
+
+intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                           uintptr_t wParam, intptr_t lParam) {
+  if (code < 0 || !SomeStageLooksAt(wParam, lParam)) {
+    return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+  }
+  return KeyboardStages(platform, block, process, code, wParam, lParam);
 }
 
 }  // namespace tavik

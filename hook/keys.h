@@ -18,6 +18,10 @@ inline constexpr uint32_t kBackspaceScan = 0x0E;
 inline constexpr uint32_t kHankakuZenkakuScan = 0x29;
 inline constexpr uint32_t kMuhenkanScan = 0x7B;
 inline constexpr uint32_t kHiraganaScan = 0x70;
+inline constexpr uint32_t kHenkanScan = 0x79;
+inline constexpr uint32_t kSpaceScan = 0x39;
+// Enter, the keypad's Enter, and scan key 0x167 that some keyboards send for it.
+constexpr bool IsEnterScanKey(uint32_t scanKey) { return scanKey == 0x01C || scanKey == 0x11C || scanKey == 0x167; }
 
 // The cancel key's Esc: scan code 0x64 sent with the extended bit, so it
 // comes back as scan key 0x164 and a real Esc (extended bit clear) can be
@@ -28,6 +32,11 @@ inline constexpr uint32_t kSubstituteEscFlags = w32::KEYEVENTF_EXTENDEDKEY;
 // The romaji backspace's Backspace: the Backspace key's own scan code,
 // without the extended bit.
 inline constexpr uint8_t kRomajiBackspaceBackspaceScan = kBackspaceScan;
+
+// lParam bits 16 to 24: the scan code and the extended bit.
+constexpr uint32_t ScanKeyOf(intptr_t lParam) {
+  return static_cast<uint32_t>((static_cast<uint64_t>(lParam) >> 16) & 0x1FF);
+}
 
 // A keystroke's lParam (its 32 bits) with bits 16 to 24, the scan code and
 // the extended bit, replaced; the repeat count and bits 25 to 31 stay as

@@ -27,6 +27,10 @@ Outcome RomajiBackspaceKey(HookCall& k) {
   InputPlatform& p = k.platform;
   RuntimeWords& words = k.words();
 
+  // Without the left Shift key down the key is not substituted, whatever the
+  // IME says: the comma typed on its own asks the IME nothing.
+  if (words.leftShiftDown != 1) return NotSubstituted(k);
+
   Hwnd window = p.GetFocus();
   if (IsNull(window)) return NotSubstituted(k);
 
@@ -39,8 +43,6 @@ Outcome RomajiBackspaceKey(HookCall& k) {
   }
   constexpr uint32_t kRomajiKana = w32::IME_CMODE_NATIVE | w32::IME_CMODE_ROMAN;
   if (!open || (status.conversion & kRomajiKana) != kRomajiKana) return NotSubstituted(k);
-
-  if (words.leftShiftDown != 1) return NotSubstituted(k);
 
   // Substitute only while the system does not see Shift held: the user has
   // let it go, or pressed it so briefly that a second look finds it up.

@@ -54,9 +54,13 @@ Outcome HalfWidthClose(HookCall& k);
 Outcome ClosedImeSwallow(HookCall& k);
 
 // The keyboard hook procedure: runs the stages for one keystroke and returns
-// what Windows is to get (nonzero discards the keystroke).
+// what Windows is to get (nonzero discards the keystroke). A keystroke no
+// stage looks at goes straight on to the next hook.
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                            uintptr_t wParam, intptr_t lParam);
+// The stages themselves, for a keystroke with a code of 0 or more.
+intptr_t KeyboardStages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                        uintptr_t wParam, intptr_t lParam);
 
 // The message hook procedure, installed for direct commit input. `message`
 // is the retrieved message's number, all it reads of the record that lParam

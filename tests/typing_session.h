@@ -125,6 +125,10 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
     // that changes while keys are down.
     if (chance(5)) block.runtime.commitAsTyped = chance(50) ? 1 : 0;
     if (chance(3)) block.runtime.katakanaRecheck = chance(50) ? 1 : 0;
+    // What the conversion keys wait for after such katakana: a conversion
+    // to undo, or a second press to swallow.
+    if (chance(3)) block.runtime.revertOnComposition = chance(50) ? 1 : 0;
+    if (chance(3)) block.runtime.conversionKeyArmed = chance(50) ? 1 : 0;
     // The clock moves on, now and then backwards (another process's), and
     // the IME reports its composition to the application.
     if (chance(10)) desktop.SetClock(static_cast<int32_t>(rng() % 400));
