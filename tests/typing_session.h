@@ -185,7 +185,11 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
   }
 
   if (block.runtime.cancelEscDown != 0) return "cancelEscDown is still 1";
-  if (block.runtime.backspaceSubstituted != 0) return "backspaceSubstituted is still 1";
+  // The word is cleared by our Backspace's key-up coming back, which a
+  // dropped send never does; the next stroke of the key clears it then.
+  if (block.runtime.backspaceSubstituted != 0 && !desktop.LastSendDropped(w32::VK_BACK)) {
+    return "backspaceSubstituted is still 1";
+  }
   for (const std::string& v : desktop.InvariantViolations()) {
     if (v.rfind("synthetic", 0) != 0) return v;
   }
