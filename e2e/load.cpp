@@ -11,6 +11,7 @@
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "sim/keys.h"
+#include "sim/library_hooks.h"
 
 namespace tavik::e2e {
 
@@ -263,11 +264,7 @@ std::vector<LoadBurst> MakeLoadStream(uint32_t keystrokes, uint32_t seed) {
 LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked) {
   sim::Desktop desktop;
   HookSharedBlock block{};
-  ProcessVariables process;
-  desktop.SetHookRunner([&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-    return proc == sim::kKeyboardProcToken ? KeyboardProcedure(desktop, block, process, code, w, l)
-                                           : MessageProcedure(desktop, block, code, w, l, sim::MessageNumber(code, l));
-  });
+  sim::RunLibraryHooks(desktop, block);
   desktop.AddWindow("editor");
   desktop.SetFocus("editor");
   sim::Window& editor = *desktop.FindWindow("editor");

@@ -5,6 +5,7 @@
 #include "hook/stages.h"
 #include "sim/block_words.h"
 #include "sim/desktop.h"
+#include "sim/library_hooks.h"
 #include "sim/scenario_desktop.h"
 
 namespace tavik::sim {
@@ -23,13 +24,7 @@ class SimulatedDesktop final : public ScenarioDesktop {
     current_ = kDefaultWindow;
     desktop_.SetImeFileName(std::string(kDefaultImeFile));
     desktop_.SetHostPath(std::string(kDefaultHost));
-    desktop_.SetHookRunner([this](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-      if (proc == kKeyboardProcToken) {
-        return KeyboardProcedure(desktop_, block_, desktop_.Running().variables, code, w, l);
-      }
-      if (proc == kMessageProcToken) return MessageProcedure(desktop_, block_, code, w, l, MessageNumber(code, l));
-      return 0;
-    });
+    RunLibraryHooks(desktop_, block_);
   }
 
   const char* CannotDo(const Command&) const override { return nullptr; }

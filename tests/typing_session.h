@@ -20,6 +20,7 @@
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "sim/desktop.h"
+#include "sim/library_hooks.h"
 #include "sim/keys.h"
 
 namespace tavik::typing {
@@ -90,11 +91,7 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
   auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
 
   HookSharedBlock block{};
-  ProcessVariables process;
-  desktop.SetHookRunner([&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
-    return proc == sim::kKeyboardProcToken ? KeyboardProcedure(desktop, block, process, code, w, l)
-                                           : MessageProcedure(desktop, block, code, w, l, sim::MessageNumber(code, l));
-  });
+  sim::RunLibraryHooks(desktop, block);
   desktop.AddWindow("editor");
   desktop.AddWindow("plain", false);
   desktop.SetFocus("editor");
