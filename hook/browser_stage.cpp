@@ -13,8 +13,8 @@ bool AltOrCtrlHeld(InputPlatform& p) { return Held(p, w32::VK_MENU) || Held(p, w
 // The cancel key's Esc: dropped unless the IME is open and composing.
 Outcome SubstituteEsc(HookCall& k) {
   InputPlatform& p = k.platform;
-  if (AltOrCtrlHeld(p)) return Outcome::kPassUnchanged;
-  if (!BrowserHost(p, k.storage)) return Outcome::kPassUnchanged;
+  if (AltOrCtrlHeld(p)) return Outcome::kPassOn;
+  if (!BrowserHost(p, k.storage)) return Outcome::kPassOn;
   Hwnd window = p.GetFocus();
   if (IsNull(window)) return Outcome::kSwallow;
 
@@ -26,33 +26,30 @@ Outcome SubstituteEsc(HookCall& k) {
     // Only whether a composition exists matters here; the mode is not asked.
     if (open) n = context.ReadCompositionAttributes(k.storage.composition);
   }
-  return open && n > 0 ? Outcome::kPassUnchanged : Outcome::kSwallow;
+  return open && n > 0 ? Outcome::kPassOn : Outcome::kSwallow;
 }
 
 // A real Esc: dropped while the IME could be used and nothing is composed.
 // Whatever cannot be read lets the Esc through.
 Outcome RealEsc(HookCall& k) {
   InputPlatform& p = k.platform;
-  if (AltOrCtrlHeld(p)) return Outcome::kPassUnchanged;
-  if (!BrowserHost(p, k.storage)) return Outcome::kPassUnchanged;
+  if (AltOrCtrlHeld(p)) return Outcome::kPassOn;
+  if (!BrowserHost(p, k.storage)) return Outcome::kPassOn;
   Hwnd window = p.GetFocus();
-  if (IsNull(window)) return Outcome::kPassUnchanged;
+  if (IsNull(window)) return Outcome::kPassOn;
 
   InputContext context(p, window);
   bool open = context.Open();
   ConversionStatus status = context.ReadConversionStatus();
-  if (!open) return status.read ? Outcome::kSwallow : Outcome::kPassUnchanged;
-  if (!status.read) return Outcome::kPassUnchanged;
+  if (!open) return status.read ? Outcome::kSwallow : Outcome::kPassOn;
+  if (!status.read) return Outcome::kPassOn;
   int32_t n = context.ReadCompositionAttributes(k.storage.composition);
-  context.Release();
-  return n == 0 ? Outcome::kSwallow : Outcome::kPassUnchanged;
+  return n == 0 ? Outcome::kSwallow : Outcome::kPassOn;
 }
 
 }  // namespace
 
 Outcome BrowserStage(HookCall& k) {
-  if (k.code == w32::HC_NOREMOVE) return Outcome::kPassUnchanged;
-  if (k.vk != w32::VK_ESCAPE) return Outcome::kPassOn;
   // The extended bit tells the cancel key's Esc from the Esc key's own.
   if (k.On(kIeDisableTorikeshi) && k.extended) return SubstituteEsc(k);
   if (k.On(kIeDisableEsc) && !k.extended) return RealEsc(k);

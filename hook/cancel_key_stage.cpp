@@ -15,7 +15,7 @@ intptr_t Rewritten(intptr_t lParam) { return WithScanKey(lParam, kSubstituteEscS
 // as that release.
 Outcome ReleaseEsc(HookCall& k) {
   k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP, 0);
-  k.block.runtime.cancelEscDown = 0;
+  k.words().cancelKey.escDown = 0;
   return RewriteAndSwallow(k, w32::VK_ESCAPE, AsRelease(Rewritten(k.lParam)));
 }
 
@@ -23,26 +23,26 @@ Outcome ReleaseEsc(HookCall& k) {
 
 Outcome CancelKeyStage(HookCall& k) {
   InputPlatform& p = k.platform;
-  HookSharedBlock& b = k.block;
+  CancelKeyWords& words = k.words().cancelKey;
 
   Hwnd window = p.GetFocus();
   if (IsNull(window)) {
     // Nothing to ask, but an Esc we pressed must not stay down just because
     // the focus left while "@" was held.
-    return b.runtime.cancelEscDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
+    return words.escDown == 1 ? ReleaseEsc(k) : Outcome::kPassOn;
   }
 
   // The mode decides for an open IME; for a closed one only CANNOT OPEN IME
-  // asks whether it could be read. Otherwise it is not asked for.
+  // asks whether it could be read. Otherwise it is not asked for. The
+  // context is released at the end of the block, before anything else
+  // happens: nothing below needs it, and the synthetic Esc must not find it
+  // still taken.
   bool open;
   ConversionStatus status{false, 0, 0};
   {
     InputContext context(p, window);
     open = context.Open();
-    if (open || (b.On(kImeOffTorikeshi) && b.On(kCannotOpenIme))) status = context.ReadConversionStatus();
-    // Released before anything else happens: nothing below needs it, and
-    // the synthetic Esc must not find it still taken.
-    context.Release();
+    if (open || (k.On(kImeOffTorikeshi) && k.On(kCannotOpenIme))) status = context.ReadConversionStatus();
   }
 
   bool substitute;
@@ -50,10 +50,10 @@ Outcome CancelKeyStage(HookCall& k) {
     // An open IME whose mode cannot be read is not known to be in kana
     // input; the mode then reads as 0 and "@" stays "@".
     substitute = (status.conversion & w32::IME_CMODE_NATIVE) != 0;
-  } else if (b.On(kImeOffTorikeshi)) {
+  } else if (k.On(kImeOffTorikeshi)) {
     // CANNOT OPEN IME narrows this to windows without an IME that could be
     // opened, which is what a failed conversion-status read tells.
-    substitute = !b.On(kCannotOpenIme) || !status.read;
+    substitute = !k.On(kCannotOpenIme) || !status.read;
   } else {
     substitute = false;
   }
@@ -61,13 +61,13 @@ Outcome CancelKeyStage(HookCall& k) {
   if (substitute) {
     // Every press of "@" presses Esc (auto-repeat included); its release releases it.
     p.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
-    b.runtime.cancelEscDown = k.up ? 0 : 1;
+    words.escDown = k.up ? 0 : 1;
     return RewriteAndSwallow(k, w32::VK_ESCAPE, Rewritten(k.lParam));
   }
 
   // The conditions changed while the key was held: the Esc we pressed is
   // still down and is released now, whatever this keystroke is.
-  if (b.runtime.cancelEscDown == 1) return ReleaseEsc(k);
+  if (words.escDown == 1) return ReleaseEsc(k);
 
   return Outcome::kPassOn;
 }

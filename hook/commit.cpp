@@ -66,16 +66,19 @@ Composition ReadComposition(HookCall& k, InputContext& context, bool numericTest
   Composition c = Classify(buffer, n);
   if (n <= 0 || !numericTest) return c;
 
-  k.words().numericComposition = 0;
+  int32_t& numeric = k.words().number.numericComposition;
+  numeric = 0;
   if (k.On(kNumberKakutei) && n >= 2 && c.whollyUnconverted) {
     // The string goes over the attributes, which have been read. Its length
     // is taken from the attributes: one byte each.
     k.platform.ImmGetCompositionStringA(context.handle(), w32::GCS_COMPSTR, buffer, sizeof buffer);
     c.numeric = IsNumericComposition(buffer, n);
-    k.words().numericComposition = c.numeric ? 1 : 0;
+    numeric = c.numeric ? 1 : 0;
   }
   return c;
 }
+
+namespace {
 
 bool ClauseRuleHolds(const Composition& c, ClauseRule rule) {
   switch (rule) {
@@ -91,25 +94,26 @@ bool ClauseRuleHolds(const Composition& c, ClauseRule rule) {
   return false;
 }
 
+}  // namespace
+
 bool CommitTest(HookCall& k, const Composition& c, ClauseRule rule) {
-  return ClauseRuleHolds(c, rule) || k.words().commitAsTyped == 1 || c.numeric;
+  return ClauseRuleHolds(c, rule) || k.words().heldBack.Held() || c.numeric;
 }
 
-void CommitAndResend(HookCall& k, InputContext& context, int32_t RuntimeWords::*word) {
+void CommitAndResend(HookCall& k, InputContext& context, int32_t OwedKeyUps::*word) {
   context.Complete();
   k.platform.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k), 0);
   RuntimeWords& words = k.words();
-  words.*word = 1;
-  words.commitAsTyped = 0;
-  words.katakanaRecheck = 0;
-  words.numericComposition = 0;
+  words.owed.*word = 1;
+  words.heldBack.LetGo();
+  words.number.numericComposition = 0;
 }
 
-Outcome OwedKeyUp(HookCall& k, int32_t RuntimeWords::*word) {
-  RuntimeWords& words = k.words();
-  if (words.*word != 1) return Outcome::kPassOn;
+Outcome OwedKeyUp(HookCall& k, int32_t OwedKeyUps::*word) {
+  int32_t& owed = k.words().owed.*word;
+  if (owed != 1) return Outcome::kPassOn;
   k.platform.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP, 0);
-  words.*word = 0;
+  owed = 0;
   return Outcome::kSwallow;
 }
 

@@ -44,22 +44,19 @@ Composition ReadComposition(HookCall& k, InputContext& context, bool numericTest
 // The commit test: the rule's clause, or katakana held back as typed, or a
 // full-width number.
 bool CommitTest(HookCall& k, const Composition& c, ClauseRule rule);
-bool ClauseRuleHolds(const Composition& c, ClauseRule rule);
 
 // The IME commits, and the keystroke's key goes once more behind the
 // committed text (scan code 0, so the stage lets it through when it comes
 // back); the key's word records the key-up now owed. The caller swallows
 // the keystroke.
-void CommitAndResend(HookCall& k, InputContext& context, int32_t RuntimeWords::*word);
+void CommitAndResend(HookCall& k, InputContext& context, int32_t OwedKeyUps::*word);
 
 // A key-up owed for a re-sent key-down: sent, the word cleared, and the
 // user's own key-up swallowed. Passes the key-up on when nothing is owed.
-Outcome OwedKeyUp(HookCall& k, int32_t RuntimeWords::*word);
+Outcome OwedKeyUp(HookCall& k, int32_t OwedKeyUps::*word);
 
 // keybd_event flags for the keystroke's key: extended as it came.
 inline uint32_t ResendFlags(const HookCall& k) { return k.extended ? w32::KEYEVENTF_EXTENDEDKEY : 0; }
 
-// The cursor and editing keys, and the keys that only commit.
-Outcome CommitKeysStage(HookCall& k);
 
 }  // namespace tavik

@@ -5,40 +5,16 @@
 
 #include "hook/commit.h"
 #include "hook/commit_keys.h"
+#include "hook/stages.h"
 
 namespace tavik {
 
 namespace {
 
-// Whether any test above could match a scan key or a vk, worked out from
-// the table when the library is built: most keystrokes are none of these
-// keys and leave after three lookups instead of a walk through the table.
-struct Candidates {
-  uint64_t scanCode[4] = {};
-  uint64_t scanKey[8] = {};
-  uint64_t vk[4] = {};
-};
-
-constexpr void Add(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
-constexpr bool Has(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64) & 1) != 0; }
-
-constexpr Candidates MakeCandidates() {
-  Candidates c;
-  for (const KeyTest& t : kKeyTests) {
-    if (t.match == Match::kScanCodeAndVk) Add(c.scanCode, t.scan);
-    if (t.match == Match::kScanKey) Add(c.scanKey, t.scan);
-    if (t.match == Match::kVk || t.match == Match::kVkNotResent) Add(c.vk, t.vk);
-  }
-  return c;
-}
-
-constexpr Candidates kCandidates = MakeCandidates();
-
+// The stage table hands this stage only keystrokes that some test below
+// could match, so the walk is short and rare.
 CommitKey Which(const HookCall& k) {
   uint32_t scanCode = k.scanKey & 0xFF;
-  bool candidate = Has(kCandidates.scanCode, scanCode) || Has(kCandidates.scanKey, k.scanKey & 0x1FF) ||
-                   (k.vk < 256 && Has(kCandidates.vk, k.vk));
-  if (!candidate) return CommitKey::kNone;
   for (const KeyTest& t : kKeyTests) {
     bool matches = t.match == Match::kScanCodeAndVk ? scanCode == t.scan && k.vk == t.vk
                    : t.match == Match::kScanKey     ? k.scanKey == t.scan
@@ -62,7 +38,7 @@ struct ResendRow {
   CommitKey key;
   Writing writing;
   uint8_t passOnWith;  // Modifier bits
-  int32_t RuntimeWords::*word;
+  int32_t OwedKeyUps::*word;
   Scheme scheme;
   ClauseRule clause;  // the commit test's first clause
 };
@@ -70,31 +46,31 @@ struct ResendRow {
 // In vertical writing Up and Down move along the line as Left and Right do
 // in horizontal writing, and Left and Right move between lines.
 constexpr ResendRow kResendRows[] = {
-    {CommitKey::kLeft, Writing::kHorizontal, kAltCtrlShift, &RuntimeWords::backwardKeyResent, Scheme::kPlain,
+    {CommitKey::kLeft, Writing::kHorizontal, kAltCtrlShift, &OwedKeyUps::backwardKeyResent, Scheme::kPlain,
      ClauseRule::kFirstClauseTarget},
-    {CommitKey::kRight, Writing::kHorizontal, kAltCtrlShift, &RuntimeWords::forwardKeyResent, Scheme::kPlain,
+    {CommitKey::kRight, Writing::kHorizontal, kAltCtrlShift, &OwedKeyUps::forwardKeyResent, Scheme::kPlain,
      ClauseRule::kLastClauseTarget},
-    {CommitKey::kUp, Writing::kHorizontal, kAltCtrlShift, &RuntimeWords::lineKeyResent, Scheme::kCandidateList,
+    {CommitKey::kUp, Writing::kHorizontal, kAltCtrlShift, &OwedKeyUps::lineKeyResent, Scheme::kCandidateList,
      ClauseRule::kFullyConverted},
-    {CommitKey::kDown, Writing::kHorizontal, kAltCtrlShift, &RuntimeWords::lineKeyResent, Scheme::kCandidateList,
+    {CommitKey::kDown, Writing::kHorizontal, kAltCtrlShift, &OwedKeyUps::lineKeyResent, Scheme::kCandidateList,
      ClauseRule::kFullyConverted},
-    {CommitKey::kLeft, Writing::kVertical, kAltCtrlShift, &RuntimeWords::lineKeyResent, Scheme::kCandidateList,
+    {CommitKey::kLeft, Writing::kVertical, kAltCtrlShift, &OwedKeyUps::lineKeyResent, Scheme::kCandidateList,
      ClauseRule::kFullyConverted},
-    {CommitKey::kRight, Writing::kVertical, kAltCtrlShift, &RuntimeWords::lineKeyResent, Scheme::kCandidateList,
+    {CommitKey::kRight, Writing::kVertical, kAltCtrlShift, &OwedKeyUps::lineKeyResent, Scheme::kCandidateList,
      ClauseRule::kFullyConverted},
-    {CommitKey::kUp, Writing::kVertical, kAltCtrlShift, &RuntimeWords::backwardKeyResent, Scheme::kPlain,
+    {CommitKey::kUp, Writing::kVertical, kAltCtrlShift, &OwedKeyUps::backwardKeyResent, Scheme::kPlain,
      ClauseRule::kFirstClauseTarget},
-    {CommitKey::kDown, Writing::kVertical, kAltCtrlShift, &RuntimeWords::forwardKeyResent, Scheme::kPlain,
+    {CommitKey::kDown, Writing::kVertical, kAltCtrlShift, &OwedKeyUps::forwardKeyResent, Scheme::kPlain,
      ClauseRule::kLastClauseTarget},
-    {CommitKey::kHomeEnd, Writing::kEither, 0, &RuntimeWords::homeEndResent, Scheme::kCandidateList,
+    {CommitKey::kHomeEnd, Writing::kEither, 0, &OwedKeyUps::homeEndResent, Scheme::kCandidateList,
      ClauseRule::kSingleTargetClause},
-    {CommitKey::kPage, Writing::kEither, 0, &RuntimeWords::pageKeyResent, Scheme::kCandidateList,
+    {CommitKey::kPage, Writing::kEither, 0, &OwedKeyUps::pageKeyResent, Scheme::kCandidateList,
      ClauseRule::kFullyConverted},
-    {CommitKey::kTab, Writing::kEither, kAlt | kCtrl, &RuntimeWords::tabResent, Scheme::kPlain,
+    {CommitKey::kTab, Writing::kEither, kAlt | kCtrl, &OwedKeyUps::tabResent, Scheme::kPlain,
      ClauseRule::kFullyConverted},
-    {CommitKey::kInsertDelete, Writing::kEither, 0, &RuntimeWords::insertDeleteResent, Scheme::kPlain,
+    {CommitKey::kInsertDelete, Writing::kEither, 0, &OwedKeyUps::insertDeleteResent, Scheme::kPlain,
      ClauseRule::kFullyConverted},
-    {CommitKey::kBackspace, Writing::kEither, 0, &RuntimeWords::backspaceResent, Scheme::kPlain,
+    {CommitKey::kBackspace, Writing::kEither, 0, &OwedKeyUps::backspaceResent, Scheme::kPlain,
      ClauseRule::kFullyConverted},
 };
 
@@ -240,7 +216,7 @@ bool GateOpen(ModeGate gate, uint32_t mode) {
 }
 
 bool Commits(HookCall& k, const Composition& c, CommitWhen when) {
-  bool asTyped = k.words().commitAsTyped == 1;
+  bool asTyped = k.words().heldBack.Held();
   switch (when) {
     case CommitWhen::kStandard:
       return CommitTest(k, c, ClauseRule::kFullyConverted);
@@ -275,9 +251,8 @@ Outcome CommitOnlyKey(HookCall& k, const CommitOnlyRow& row) {
   if (c.n <= 0 || !Commits(k, c, row.when)) return Outcome::kPassOn;
 
   context.Complete();
-  k.words().commitAsTyped = 0;
-  k.words().katakanaRecheck = 0;
-  if (row.clearsNumeric) k.words().numericComposition = 0;
+  k.words().heldBack.LetGo();
+  if (row.clearsNumeric) k.words().number.numericComposition = 0;
   return Outcome::kPassOn;
 }
 

@@ -1,17 +1,15 @@
 // The commit stage: with OASYS KAKUTEI on, a key that ends a conversion
 // also does its own work in the same press. Space commits and types a
 // space, Enter commits and breaks the line; the cursor and editing keys are
-// in commit_keys_stage.cpp.
+// in commit_keys_stage.cpp. The stage table picks the key.
 #include "hook/commit.h"
 #include "hook/keys.h"
 #include "hook/stages.h"
 
 namespace tavik {
 
-namespace {
-
-Outcome SpaceKey(HookCall& k) {
-  if (k.up) return OwedKeyUp(k, &RuntimeWords::spaceResent);
+Outcome SpaceCommitStage(HookCall& k) {
+  if (k.up) return OwedKeyUp(k, &OwedKeyUps::spaceResent);
 
   InputPlatform& p = k.platform;
   Hwnd window = p.GetFocus();
@@ -20,13 +18,13 @@ Outcome SpaceKey(HookCall& k) {
   if (!context.Open() || OakFamilyIme(p, k.storage)) return Outcome::kPassOn;
   Composition c = ReadComposition(k, context, true);
   if (c.n <= 0 || !CommitTest(k, c, ClauseRule::kFullyConverted)) return Outcome::kPassOn;
-  CommitAndResend(k, context, &RuntimeWords::spaceResent);
+  CommitAndResend(k, context, &OwedKeyUps::spaceResent);
   return Outcome::kSwallow;
 }
 
 // The IME takes the incoming Enter as its own commit key; an extra Enter
 // sent behind it reaches the application as the line break.
-Outcome EnterKey(HookCall& k) {
+Outcome EnterCommitStage(HookCall& k) {
   InputPlatform& p = k.platform;
   RuntimeWords& words = k.words();
   // Alt+Enter and Shift+Enter mean something else to the application; a
@@ -38,9 +36,9 @@ Outcome EnterKey(HookCall& k) {
   if (!k.up && k.code == w32::HC_NOREMOVE) return Outcome::kPassOn;
 
   if (k.up) {
-    if (words.enterResent == 1) {
+    if (words.owed.enterResent == 1) {
       p.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP, 0);
-      words.enterResent = 0;
+      words.owed.enterResent = 0;
     }
     return Outcome::kPassOn;
   }
@@ -52,21 +50,12 @@ Outcome EnterKey(HookCall& k) {
   Composition c = ReadComposition(k, context, true);
   if (c.n > 0 && CommitTest(k, c, ClauseRule::kFullyConverted)) {
     p.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k), 0);
-    words.enterResent = 1;
-    words.numericComposition = 0;
+    words.owed.enterResent = 1;
+    words.number.numericComposition = 0;
   }
   // Whatever was held back as typed goes with this Enter, or was never there.
-  words.commitAsTyped = 0;
-  words.katakanaRecheck = 0;
+  words.heldBack.LetGo();
   return Outcome::kPassOn;
-}
-
-}  // namespace
-
-Outcome CommitStage(HookCall& k) {
-  if (k.scanKey == kSpaceScan) return SpaceKey(k);
-  if (IsEnterScanKey(k.scanKey) && !k.On(kKakuteiNotCr)) return EnterKey(k);
-  return CommitKeysStage(k);
 }
 
 }  // namespace tavik

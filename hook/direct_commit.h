@@ -30,19 +30,11 @@ struct DirectCommitDecision {
 DirectCommitDecision DecideDirectCommit(const uint8_t* b, int32_t m, uint32_t vk, uint32_t mode,
                                         int32_t commitAsTyped, int32_t katakanaRecheck);
 
-// The keys direct commit input looks at; any other goes to the conversion
-// keys. vk is compared as a whole word.
+// The keys direct commit input looks at. vk is compared as a whole word.
 constexpr bool IsDirectCommitKey(uint32_t vk) {
   auto in = [vk](uint32_t first, uint32_t last) { return vk >= first && vk <= last; };
   return vk == 0x08 || vk == 0x10 || vk == 0x20 || vk == 0x2E || in(0x30, 0x39) || in(0x41, 0x5A) || in(0x60, 0x6F) ||
          in(0x88, 0x8F) || in(0x92, 0x96) || in(0xB8, 0xF5);
 }
-
-// Direct commit input (KAKUTEI INPUT): never swallows a keystroke itself.
-Outcome DirectCommitStage(HookCall& k);
-
-// The henkan and muhenkan keys while katakana is held back, and the short
-// while after they committed it.
-Outcome ConversionKeys(HookCall& k);
 
 }  // namespace tavik

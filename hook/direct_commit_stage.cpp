@@ -4,29 +4,25 @@
 // stands (on a key-down, before the IME sees the key) and commits it when it
 // is finished text, so that the key starts a fresh composition. Katakana
 // that a voicing mark could still change is held back (commitAsTyped) for
-// the other keys to commit as typed.
+// the other keys to commit as typed. The henkan and muhenkan keys, and keys
+// that are not direct commit input's, go to the conversion keys instead
+// (conversion_keys.cpp); the stage table tells them apart.
 #include "hook/direct_commit.h"
 #include "hook/keys.h"
+#include "hook/stages.h"
 
 namespace tavik {
 
 namespace {
 
-void ClearConversionKeyWords(RuntimeWords& w) {
-  w.revertOnComposition = 0;
-  w.conversionKeyArmed = 0;
-}
-
 Outcome Leave(HookCall& k) {
-  ClearConversionKeyWords(k.words());
+  k.words().conversionKeys.Disarm();
   return Outcome::kPassOn;
 }
 
 Outcome Reset(HookCall& k) {
-  RuntimeWords& w = k.words();
-  w.commitAsTyped = 0;
-  w.katakanaRecheck = 0;
-  ClearConversionKeyWords(w);
+  k.words().heldBack.LetGo();
+  k.words().conversionKeys.Disarm();
   return Outcome::kPassOn;
 }
 
@@ -40,9 +36,8 @@ Outcome Commit(HookCall& k, InputContext& context) {
 bool KanaKeyOn(HookCall& k) { return k.platform.GetKeyState(w32::VK_KANA) != 0; }
 
 Outcome Act(HookCall& k, InputContext& context, const DirectCommitDecision& d, uint32_t mode) {
-  RuntimeWords& w = k.words();
-  if (d.commitAsTyped >= 0) w.commitAsTyped = d.commitAsTyped;
-  if (d.katakanaRecheck >= 0) w.katakanaRecheck = d.katakanaRecheck;
+  HeldBackKatakana& heldBack = k.words().heldBack;
+  heldBack.Set(d.commitAsTyped, d.katakanaRecheck);
   bool romaji = false;
   switch (d.outcome) {
     case DirectCommit::kCommit:
@@ -56,9 +51,7 @@ Outcome Act(HookCall& k, InputContext& context, const DirectCommitDecision& d, u
     case DirectCommit::kKatakanaWait:
       romaji = !KanaKeyOn(k) && (mode & w32::IME_CMODE_ROMAN) != 0;
       if (romaji) return Commit(k, context);
-      // In kana input a voicing mark may still follow as a key of its own.
-      w.commitAsTyped = 1;
-      w.katakanaRecheck = 0;
+      heldBack.Hold();
       return Leave(k);
     case DirectCommit::kRecheckResult:
       romaji = !KanaKeyOn(k) && (mode & w32::IME_CMODE_ROMAN) != 0;
@@ -70,9 +63,6 @@ Outcome Act(HookCall& k, InputContext& context, const DirectCommitDecision& d, u
 }  // namespace
 
 Outcome DirectCommitStage(HookCall& k) {
-  if (!k.On(kKakuteiInput)) return Outcome::kPassOn;
-  if (k.scanKey == kHenkanScan || k.scanKey == kMuhenkanScan || !IsDirectCommitKey(k.vk)) return ConversionKeys(k);
-
   InputPlatform& p = k.platform;
   Hwnd window = p.GetFocus();
   if (IsNull(window)) return Outcome::kPassOn;
@@ -92,7 +82,7 @@ Outcome DirectCommitStage(HookCall& k) {
   int32_t m = p.ImmGetCompositionStringA(context.handle(), w32::GCS_COMPSTR, buffer, sizeof buffer);
   // The rules never look past what the buffer holds.
   if (m > static_cast<int32_t>(sizeof buffer)) m = static_cast<int32_t>(sizeof buffer);
-  RuntimeWords& w = k.words();
+  const HeldBackKatakana& w = k.words().heldBack;
   return Act(k, context, DecideDirectCommit(buffer, m, k.vk, mode, w.commitAsTyped, w.katakanaRecheck), mode);
 }
 

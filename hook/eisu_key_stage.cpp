@@ -37,7 +37,7 @@ bool KatakanaKey(HookCall& k) {
 
 Outcome EisuKeyStage(HookCall& k) {
   // Shift+eisu arrives as CapsLock itself, which is Windows' to handle.
-  if (k.vk == w32::VK_CAPITAL) return Outcome::kPassUnchanged;
+  if (k.vk == w32::VK_CAPITAL) return Outcome::kPassOn;
 
   if (KatakanaKey(k)) return Outcome::kSwallow;
   if (AnyModifierHeld(k.platform) || k.up) return Outcome::kPassOn;

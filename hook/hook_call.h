@@ -15,7 +15,6 @@ enum class Outcome {
   kPassOn,             // the keystroke goes, unchanged, to the next stage
   kSwallow,            // the procedure returns 1
   kRewriteAndSwallow,  // later hooks get the rewritten keystroke; the procedure returns 1
-  kPassUnchanged,      // the procedure returns CallNextHookEx's result at once
 };
 
 // Working storage of one hook call, filled by the probes that need a buffer.
@@ -25,12 +24,6 @@ struct WorkingStorage {
   char imeFileName[128];
   uint8_t composition[1024];
   char hostPath[w32::MAX_PATH];
-};
-
-// The library's variables that each process has a copy of, unlike the
-// shared block: what one process remembers of its own clock.
-struct ProcessVariables {
-  int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
 };
 
 struct HookCall {

@@ -41,7 +41,7 @@ Outcome HalfWidthClose(HookCall& k) {
   // to be one, and writing a mode made up from nothing would lose the user's.
   if (!status.read || (status.conversion & w32::IME_CMODE_FULLSHAPE) != 0) return Outcome::kPassOn;
 
-  bool asTyped = k.On(kKakuteiInput) && k.words().commitAsTyped == 1;
+  bool asTyped = k.On(kKakuteiInput) && k.words().heldBack.Held();
   switch (ExaminePendingComposition(k, context, asTyped)) {
     case PendingComposition::kUnfinished:
     case PendingComposition::kKeptOpen:
@@ -52,8 +52,7 @@ Outcome HalfWidthClose(HookCall& k) {
     case PendingComposition::kFinished:
       context.Complete();
       // The held-back katakana, if any, went with the commit.
-      k.words().commitAsTyped = 0;
-      k.words().katakanaRecheck = 0;
+      k.words().heldBack.LetGo();
       break;
     case PendingComposition::kNone:
       break;

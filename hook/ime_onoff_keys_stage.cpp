@@ -8,11 +8,11 @@
 
 namespace tavik {
 
-namespace {
-
 using w32::IME_CMODE_FULLSHAPE;
 using w32::IME_CMODE_KATAKANA;
 using w32::IME_CMODE_NATIVE;
+
+namespace {
 
 // Closes an IME left in full-width alphanumeric mode, completing a finished
 // composition first; the mode goes to half width, so that the next press
@@ -35,7 +35,9 @@ Outcome CloseFromFullWidthLetters(HookCall& k, InputContext& context, const Conv
   return Outcome::kSwallow;
 }
 
-Outcome HankakuZenkaku(HookCall& k) {
+}  // namespace
+
+Outcome HankakuZenkakuStage(HookCall& k) {
   InputPlatform& p = k.platform;
   if (Held(p, w32::VK_MENU)) return Outcome::kPassOn;
 
@@ -93,6 +95,8 @@ Outcome HankakuZenkaku(HookCall& k) {
   return Outcome::kPassOn;
 }
 
+namespace {
+
 // The new mode's bits; every other bit stays as read.
 struct NewMode {
   uint32_t clear;
@@ -122,9 +126,10 @@ NewMode Katakana(bool halfWidth) {
                    : NewMode{0, IME_CMODE_NATIVE | IME_CMODE_KATAKANA | IME_CMODE_FULLSHAPE};
 }
 
-Outcome ImeOn(HookCall& k) {
+}  // namespace
+
+Outcome ImeOnStage(HookCall& k) {
   InputPlatform& p = k.platform;
-  if (!k.On(kImeOn)) return Outcome::kPassOn;
   bool halfWidth = k.On(kHankakuKana);
 
   bool muhenkan = k.scanKey == kMuhenkanScan || k.vk == w32::VK_NONCONVERT ||
@@ -149,15 +154,6 @@ Outcome ImeOn(HookCall& k) {
   }
 
   return Outcome::kPassOn;
-}
-
-}  // namespace
-
-Outcome ImeOnOffKeysStage(HookCall& k) {
-  // With IME ONOFF the hankaku/zenkaku key is this branch's alone, whatever
-  // it decides.
-  if (k.On(kImeOnOff) && k.scanKey == kHankakuZenkakuScan) return HankakuZenkaku(k);
-  return ImeOn(k);
 }
 
 }  // namespace tavik

@@ -1,78 +1,40 @@
-#include "hook/direct_commit.h"
-#include "hook/key_screen.h"
-#include "hook/keys.h"
-#include "hook/stages.h"
+// The keyboard hook procedure: the first look at a keystroke, the stage
+// table, and what Windows gets back.
+#include "hook/stage_table.h"
 
 namespace tavik {
 
 namespace {
 
-// The key-specific stages. At most one of them claims a keystroke; one that
-// it passes on goes straight to the commit stage.
-Outcome KeyStages(HookCall& k) {
-  if (k.On(kTorikeshiKey) && k.scanKey == kCancelKeyScan) return CancelKeyStage(k);
-
-  // The application only peeks at an HC_NOREMOVE keystroke; keys that open,
-  // close or switch act once, when it is removed.
-  if (k.code != w32::HC_NOREMOVE) {
-    if (k.scanKey == kEijiKeyScan) return EijiKeyStage(k);
-    if (k.scanKey == kEisuKeyScan) return EisuKeyStage(k);
-  }
-
-  if (k.On(kRomajiBackspace) && (k.scanKey == kRomajiBackspaceScan || k.scanKey == kLeftShiftScan)) {
-    return RomajiBackspaceStage(k);
-  }
-
-  if (k.code == w32::HC_NOREMOVE) return Outcome::kPassOn;
-  // The romaji backspace's Backspace coming up; the IME on/off keys have no
-  // business with it.
-  if (k.On(kRomajiBackspace) && k.words().backspaceSubstituted == 1 && k.scanKey == kBackspaceScan) {
-    BackspaceReleaseRule(k);
-    return Outcome::kPassOn;
-  }
-  return ImeOnOffKeysStage(k);
-}
-
-// The commit stage and direct commit input (both only with OASYS KAKUTEI on),
-// then the browser stage for keystrokes that are being removed.
-Outcome LaterStages(HookCall& k) {
-  if (k.On(kOasysKakutei)) {
-    Outcome outcome = CommitStage(k);
-    if (outcome != Outcome::kPassOn) return outcome;
-    outcome = DirectCommitStage(k);
-    if (outcome != Outcome::kPassOn) return outcome;
-  }
-  if (k.code != w32::HC_NOREMOVE) return BrowserStage(k);
-  return Outcome::kPassOn;
-}
-
-}  // namespace
-
-intptr_t KeyboardStages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
-                        uintptr_t wParam, intptr_t lParam) {
+intptr_t Stages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                uintptr_t wParam, intptr_t lParam, uint32_t rows) {
   HookCall k(platform, block, process, code, wParam, lParam);
-  Outcome outcome = KeyStages(k);
-  if (outcome == Outcome::kPassOn) outcome = LaterStages(k);
-
-  switch (outcome) {
+  switch (RunStages(k, rows)) {
     case Outcome::kSwallow:
       return 1;
     case Outcome::kRewriteAndSwallow:
       platform.CallNextHookEx(block.KeyboardHook(), code, k.rewrittenWParam, k.rewrittenLParam);
       return 1;
     case Outcome::kPassOn:
-    case Outcome::kPassUnchanged:
       break;
   }
   return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
 }
 
+}  // namespace
+
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                            uintptr_t wParam, intptr_t lParam) {
-  if (code < 0 || !SomeStageLooksAt(wParam, lParam)) {
-    return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
-  }
-  return KeyboardStages(platform, block, process, code, wParam, lParam);
+  // Most keystrokes are no stage's: they go on before anything is read or
+  // the per-call record is built, whatever the settings.
+  uint32_t rows = RowsClaiming(wParam, lParam);
+  if (code < 0 || rows == 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+  return Stages(platform, block, process, code, wParam, lParam, rows);
+}
+
+intptr_t KeyboardProcedureWithoutFirstLook(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process,
+                                           int32_t code, uintptr_t wParam, intptr_t lParam) {
+  return Stages(platform, block, process, code, wParam, lParam, RowsClaiming(wParam, lParam));
 }
 
 }  // namespace tavik

@@ -8,7 +8,7 @@ namespace tavik {
 
 intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
                           intptr_t lParam, uint32_t message) {
-  if (code >= 0 && block.On(kKakuteiInput) && block.runtime.revertOnComposition == 1 &&
+  if (code >= 0 && block.On(kKakuteiInput) && block.runtime.conversionKeys.revertOnComposition == 1 &&
       message == w32::WM_IME_COMPOSITION) {
     // The focused window's IME, whichever window the message is for.
     Hwnd window = platform.GetFocus();

@@ -17,15 +17,16 @@ intptr_t BackspaceLParam(intptr_t lParam) { return WithScanKey(lParam, kRomajiBa
 // application. A key-up is handed on as that Backspace's release; a key-down
 // goes on as itself, the release following it.
 Outcome NotSubstituted(HookCall& k) {
-  if (k.words().backspaceSubstituted != 1) return Outcome::kPassOn;
+  RomajiBackspaceWords& words = k.words().romajiBackspace;
+  if (words.backspaceSubstituted != 1) return Outcome::kPassOn;
   k.platform.keybd_event(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP, 0);
-  k.words().backspaceSubstituted = 0;
+  words.backspaceSubstituted = 0;
   return k.up ? RewriteAndSwallow(k, w32::VK_BACK, BackspaceLParam(k.lParam)) : Outcome::kPassOn;
 }
 
 Outcome RomajiBackspaceKey(HookCall& k) {
   InputPlatform& p = k.platform;
-  RuntimeWords& words = k.words();
+  RomajiBackspaceWords& words = k.words().romajiBackspace;
 
   // Without the left Shift key down the key is not substituted, whatever the
   // IME says: the comma typed on its own asks the IME nothing.
@@ -75,16 +76,17 @@ Outcome RomajiBackspaceKey(HookCall& k) {
 
 Outcome RomajiBackspaceStage(HookCall& k) {
   if (k.scanKey == kLeftShiftScan) {
-    k.words().leftShiftDown = k.up ? 0 : 1;
+    k.words().romajiBackspace.leftShiftDown = k.up ? 0 : 1;
     return Outcome::kPassOn;
   }
   return RomajiBackspaceKey(k);
 }
 
-void BackspaceReleaseRule(HookCall& k) {
+Outcome BackspaceReleaseRule(HookCall& k) {
   // Our Backspace's own key-up coming back through the hook, or one the
   // user struck, ends the substitution.
-  if (k.up) k.words().backspaceSubstituted = 0;
+  if (k.up) k.words().romajiBackspace.backspaceSubstituted = 0;
+  return Outcome::kPassOn;
 }
 
 }  // namespace tavik

@@ -9,16 +9,30 @@
 
 namespace tavik {
 
-// What the stages remember between keystrokes, each word 0 or 1 and named
-// with the stage that owns it. HookStart clears them all in one statement;
-// a new word is one line here and one in kRuntimeWords below.
-struct RuntimeWords {
-  int32_t cancelEscDown;         // cancel key: its substitute Esc is down
-  int32_t leftShiftDown;         // romaji backspace: the left Shift key is down
-  int32_t backspaceSubstituted;  // romaji backspace: its Backspace is down
-  int32_t spaceResent;           // commit on Space
-  int32_t enterResent;           // commit on Enter
-  int32_t backwardKeyResent;     // commit on the cursor and editing keys, from here to backspaceResent
+// What the stages remember between keystrokes, grouped by the stage that
+// owns each word. Every word is 0 or 1 and 32 bits wide in both bitnesses.
+// HookStart clears them all in one statement; a new word is one line in its
+// group and one in kRuntimeWords below.
+
+// The cancel key: its substitute Esc is down, and its key-up is owed.
+struct CancelKeyWords {
+  int32_t escDown;
+};
+
+// The romaji backspace: the user's left Shift is down; the Backspace it
+// typed instead of the comma is down.
+struct RomajiBackspaceWords {
+  int32_t leftShiftDown;
+  int32_t backspaceSubstituted;
+};
+
+// The commit keys: a key re-sent behind a commit is down, and its key-up is
+// owed to the next key-up of the key it stands for. One word per key, or per
+// pair of keys that move the same way.
+struct OwedKeyUps {
+  int32_t spaceResent;
+  int32_t enterResent;
+  int32_t backwardKeyResent;
   int32_t forwardKeyResent;
   int32_t lineKeyResent;
   int32_t homeEndResent;
@@ -26,11 +40,66 @@ struct RuntimeWords {
   int32_t tabResent;
   int32_t insertDeleteResent;
   int32_t backspaceResent;
-  int32_t commitAsTyped;        // direct commit input: held-back katakana to commit as typed
-  int32_t katakanaRecheck;      // direct commit input
-  int32_t revertOnComposition;  // conversion keys and the message hook
-  int32_t conversionKeyArmed;   // conversion keys
-  int32_t numericComposition;   // commit on Enter and Space
+};
+
+// Direct commit input's held-back katakana: a katakana composition that a
+// voicing mark typed next could still change waits (commitAsTyped), and the
+// next key decides; the commit keys, the closing keys and the conversion
+// keys commit it as typed. Every commit of the composition lets it go.
+struct HeldBackKatakana {
+  int32_t commitAsTyped;
+  int32_t katakanaRecheck;
+
+  bool Held() const { return commitAsTyped == 1; }
+  // Kana input: a voicing mark may still follow as a key of its own.
+  void Hold() {
+    commitAsTyped = 1;
+    katakanaRecheck = 0;
+  }
+  // The words as a direct commit rule leaves them; -1 keeps a word as it is.
+  void Set(int32_t asTyped, int32_t recheck) {
+    if (asTyped >= 0) commitAsTyped = asTyped;
+    if (recheck >= 0) katakanaRecheck = recheck;
+  }
+  // The composition was committed, or there is none to hold back.
+  void LetGo() {
+    commitAsTyped = 0;
+    katakanaRecheck = 0;
+  }
+};
+
+// The conversion keys on held-back katakana: the message hook undoes the
+// IME's conversion while revertOnComposition is set; a commit arms a second
+// press for a short while.
+struct ConversionKeyWords {
+  int32_t revertOnComposition;
+  int32_t conversionKeyArmed;
+
+  void Disarm() {
+    revertOnComposition = 0;
+    conversionKeyArmed = 0;
+  }
+};
+
+// The commit test's numeric composition (NUMBER KAKUTEI): the last
+// composition read was a full-width number.
+struct NumericCompositionWord {
+  int32_t numericComposition;
+};
+
+struct RuntimeWords {
+  CancelKeyWords cancelKey;
+  RomajiBackspaceWords romajiBackspace;
+  OwedKeyUps owed;
+  HeldBackKatakana heldBack;
+  ConversionKeyWords conversionKeys;
+  NumericCompositionWord number;
+};
+
+// The library's variables that each process has a copy of, unlike the
+// shared block: what one process remembers of its own clock.
+struct ProcessVariables {
+  int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
 };
 
 // Which of the two hook libraries this code is built into. On 64-bit Windows
@@ -83,32 +152,35 @@ static_assert(sizeof(HookSharedBlock) ==
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";
 
-// The runtime words by name, for tools that show or set them.
+// The runtime words by name, for tools that show or set them, in the order
+// of the block.
 struct RuntimeWordName {
   const char* name;
-  int32_t RuntimeWords::*word;
+  int32_t& (*word)(RuntimeWords&);
 };
 
+#define TAVIK_WORD(name, path) {name, [](RuntimeWords& w) -> int32_t& { return w.path; }}
 inline constexpr RuntimeWordName kRuntimeWords[] = {
-    {"cancelEscDown", &RuntimeWords::cancelEscDown},
-    {"leftShiftDown", &RuntimeWords::leftShiftDown},
-    {"backspaceSubstituted", &RuntimeWords::backspaceSubstituted},
-    {"spaceResent", &RuntimeWords::spaceResent},
-    {"enterResent", &RuntimeWords::enterResent},
-    {"backwardKeyResent", &RuntimeWords::backwardKeyResent},
-    {"forwardKeyResent", &RuntimeWords::forwardKeyResent},
-    {"lineKeyResent", &RuntimeWords::lineKeyResent},
-    {"homeEndResent", &RuntimeWords::homeEndResent},
-    {"pageKeyResent", &RuntimeWords::pageKeyResent},
-    {"tabResent", &RuntimeWords::tabResent},
-    {"insertDeleteResent", &RuntimeWords::insertDeleteResent},
-    {"backspaceResent", &RuntimeWords::backspaceResent},
-    {"commitAsTyped", &RuntimeWords::commitAsTyped},
-    {"katakanaRecheck", &RuntimeWords::katakanaRecheck},
-    {"revertOnComposition", &RuntimeWords::revertOnComposition},
-    {"conversionKeyArmed", &RuntimeWords::conversionKeyArmed},
-    {"numericComposition", &RuntimeWords::numericComposition},
+    TAVIK_WORD("cancelEscDown", cancelKey.escDown),
+    TAVIK_WORD("leftShiftDown", romajiBackspace.leftShiftDown),
+    TAVIK_WORD("backspaceSubstituted", romajiBackspace.backspaceSubstituted),
+    TAVIK_WORD("spaceResent", owed.spaceResent),
+    TAVIK_WORD("enterResent", owed.enterResent),
+    TAVIK_WORD("backwardKeyResent", owed.backwardKeyResent),
+    TAVIK_WORD("forwardKeyResent", owed.forwardKeyResent),
+    TAVIK_WORD("lineKeyResent", owed.lineKeyResent),
+    TAVIK_WORD("homeEndResent", owed.homeEndResent),
+    TAVIK_WORD("pageKeyResent", owed.pageKeyResent),
+    TAVIK_WORD("tabResent", owed.tabResent),
+    TAVIK_WORD("insertDeleteResent", owed.insertDeleteResent),
+    TAVIK_WORD("backspaceResent", owed.backspaceResent),
+    TAVIK_WORD("commitAsTyped", heldBack.commitAsTyped),
+    TAVIK_WORD("katakanaRecheck", heldBack.katakanaRecheck),
+    TAVIK_WORD("revertOnComposition", conversionKeys.revertOnComposition),
+    TAVIK_WORD("conversionKeyArmed", conversionKeys.conversionKeyArmed),
+    TAVIK_WORD("numericComposition", number.numericComposition),
 };
+#undef TAVIK_WORD
 static_assert(sizeof kRuntimeWords / sizeof kRuntimeWords[0] == sizeof(RuntimeWords) / sizeof(int32_t),
               "every runtime word has its name");
 

@@ -1,4 +1,6 @@
-// The stages of the keyboard hook procedure, in the order it runs them.
+// The stages of the keyboard hook procedure. Which keys each one claims,
+// the settings that gate it and the order they run in are the rows of
+// stage_table.h.
 #pragma once
 
 #include "hook/hook_call.h"
@@ -19,15 +21,26 @@ Outcome EisuKeyStage(HookCall& k);
 Outcome RomajiBackspaceStage(HookCall& k);
 // A Backspace key-up (scan key 0x0E) ends the romaji backspace's
 // substitution; the keystroke itself goes on unchanged.
-void BackspaceReleaseRule(HookCall& k);
+Outcome BackspaceReleaseRule(HookCall& k);
 
-// The hankaku/zenkaku, muhenkan and hiragana keys open and close the IME.
-Outcome ImeOnOffKeysStage(HookCall& k);
+// The hankaku/zenkaku key opens and closes the IME (IME ONOFF); with Ctrl it
+// opens the IME's configuration dialog.
+Outcome HankakuZenkakuStage(HookCall& k);
+// The muhenkan and hiragana keys open a closed IME in kana input (IME ON).
+Outcome ImeOnStage(HookCall& k);
 
-// Space, Enter and the cursor and editing keys commit a converted
-// composition and act in the same press (OASYS KAKUTEI). Swallows the
-// keystroke or passes it on to direct commit input.
-Outcome CommitStage(HookCall& k);
+// With OASYS KAKUTEI, Space and Enter commit a converted composition and act
+// in the same press.
+Outcome SpaceCommitStage(HookCall& k);
+Outcome EnterCommitStage(HookCall& k);
+// The cursor and editing keys, and the keys that only commit.
+Outcome CommitKeysStage(HookCall& k);
+
+// Direct commit input (KAKUTEI INPUT): never swallows a keystroke itself.
+Outcome DirectCommitStage(HookCall& k);
+// The henkan and muhenkan keys while katakana is held back, and the short
+// while after they committed it.
+Outcome ConversionKeysStage(HookCall& k);
 
 // Esc in the Internet Explorer browser.
 Outcome BrowserStage(HookCall& k);
@@ -55,12 +68,14 @@ Outcome ClosedImeSwallow(HookCall& k);
 
 // The keyboard hook procedure: runs the stages for one keystroke and returns
 // what Windows is to get (nonzero discards the keystroke). A keystroke no
-// stage looks at goes straight on to the next hook.
+// stage claims goes straight on to the next hook.
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                            uintptr_t wParam, intptr_t lParam);
-// The stages themselves, for a keystroke with a code of 0 or more.
-intptr_t KeyboardStages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
-                        uintptr_t wParam, intptr_t lParam);
+// The same procedure without its first look: every keystroke of code 0 or
+// more builds the per-call record and goes through the stage table. For the
+// test that the first look leaves out only keys no stage acts on.
+intptr_t KeyboardProcedureWithoutFirstLook(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process,
+                                           int32_t code, uintptr_t wParam, intptr_t lParam);
 
 // The message hook procedure, installed for direct commit input. `message`
 // is the retrieved message's number, all it reads of the record that lParam

@@ -8,7 +8,7 @@ namespace {
 template <typename Block>
 auto Find(Block& b, const std::string& name) -> decltype(&b.flag[0]) {
   for (const RuntimeWordName& w : kRuntimeWords) {
-    if (name == w.name) return &(b.runtime.*(w.word));
+    if (name == w.name) return &w.word(const_cast<RuntimeWords&>(b.runtime));
   }
   Setting s = FindSetting(name.c_str());
   return s == kSettingCount ? nullptr : &b.flag[s];

@@ -106,7 +106,7 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
   // desktop dropped: keybd_event returns nothing, so the library cannot know.
   auto escDisagrees = [&] {
     return !desktop.LastSendDropped(w32::VK_ESCAPE) &&
-           desktop.SyntheticKeyDown(w32::VK_ESCAPE) != (block.runtime.cancelEscDown == 1);
+           desktop.SyntheticKeyDown(w32::VK_ESCAPE) != (block.runtime.cancelKey.escDown == 1);
   };
 
   std::vector<sim::KeyId> down;
@@ -120,12 +120,12 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
     }
     // What direct commit input would hold back, and a writing direction
     // that changes while keys are down.
-    if (chance(5)) block.runtime.commitAsTyped = chance(50) ? 1 : 0;
-    if (chance(3)) block.runtime.katakanaRecheck = chance(50) ? 1 : 0;
+    if (chance(5)) block.runtime.heldBack.commitAsTyped = chance(50) ? 1 : 0;
+    if (chance(3)) block.runtime.heldBack.katakanaRecheck = chance(50) ? 1 : 0;
     // What the conversion keys wait for after such katakana: a conversion
     // to undo, or a second press to swallow.
-    if (chance(3)) block.runtime.revertOnComposition = chance(50) ? 1 : 0;
-    if (chance(3)) block.runtime.conversionKeyArmed = chance(50) ? 1 : 0;
+    if (chance(3)) block.runtime.conversionKeys.revertOnComposition = chance(50) ? 1 : 0;
+    if (chance(3)) block.runtime.conversionKeys.conversionKeyArmed = chance(50) ? 1 : 0;
     // The clock moves on, now and then backwards (another process's), and
     // the IME reports its composition to the application.
     if (chance(10)) desktop.SetClock(static_cast<int32_t>(rng() % 400));
@@ -164,10 +164,10 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
     if (escDisagrees()) {
       return "step " + std::to_string(step) + ": the desktop's Esc is " +
              (desktop.SyntheticKeyDown(w32::VK_ESCAPE) ? "down" : "up") + " but cancelEscDown is " +
-             std::to_string(block.runtime.cancelEscDown);
+             std::to_string(block.runtime.cancelKey.escDown);
     }
     for (const RuntimeWordName& word : kRuntimeWords) {
-      int32_t value = block.runtime.*word.word;
+      int32_t value = word.word(block.runtime);
       if (value != 0 && value != 1) return "step " + std::to_string(step) + ": " + word.name + " is " + std::to_string(value);
     }
     if (std::string v = StuckKey(desktop); down.empty() && !v.empty()) return "step " + std::to_string(step) + ": " + v;
@@ -181,10 +181,10 @@ std::string TypeSession(Next& rng, int steps, sim::Desktop& desktop) {
     if (escDisagrees()) return "letting go: the desktop's Esc disagrees with cancelEscDown";
   }
 
-  if (block.runtime.cancelEscDown != 0) return "cancelEscDown is still 1";
+  if (block.runtime.cancelKey.escDown != 0) return "cancelEscDown is still 1";
   // The word is cleared by our Backspace's key-up coming back, which a
   // dropped send never does; the next stroke of the key clears it then.
-  if (block.runtime.backspaceSubstituted != 0 && !desktop.LastSendDropped(w32::VK_BACK)) {
+  if (block.runtime.romajiBackspace.backspaceSubstituted != 0 && !desktop.LastSendDropped(w32::VK_BACK)) {
     return "backspaceSubstituted is still 1";
   }
   for (const std::string& v : desktop.InvariantViolations()) {

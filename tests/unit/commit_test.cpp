@@ -129,7 +129,7 @@ TEST_F(CommitStageTest, ACompositionLongerThanTheBufferIsReadAsItsFirst1024Bytes
   desktop.Focused()->composition = text;
   desktop.Focused()->attributes.assign(text.size(), '\0');
   EXPECT_EQ(Press(w32::VK_SPACE, 0x39), 1);
-  EXPECT_EQ(block.runtime.spaceResent, 1);
+  EXPECT_EQ(block.runtime.owed.spaceResent, 1);
   Press(w32::VK_SPACE, 0x39, true);
 
   // Only the first 1024 attribute bytes are read, and they alone decide.

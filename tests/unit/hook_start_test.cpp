@@ -140,7 +140,7 @@ TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   // share it: the words follow two pairs of 64-bit hook handles and the 27
   // flags, in the order named.
   std::vector<int32_t*> words;
-  for (const RuntimeWordName& w : kRuntimeWords) words.push_back(&(block.runtime.*(w.word)));
+  for (const RuntimeWordName& w : kRuntimeWords) words.push_back(&w.word(block.runtime));
   const char* const names[] = {"cancelEscDown",      "leftShiftDown",      "backspaceSubstituted", "spaceResent",
                                "enterResent",        "backwardKeyResent",  "forwardKeyResent",     "lineKeyResent",
                                "homeEndResent",      "pageKeyResent",      "tabResent",            "insertDeleteResent",

@@ -12,8 +12,7 @@
 #include <sstream>
 
 #include "bench/null_platform.h"
-#include "hook/key_screen.h"
-#include "hook/stages.h"
+#include "hook/stage_table.h"
 
 namespace tavik {
 namespace {
@@ -52,12 +51,12 @@ TEST(KeyScreen, KeystrokesPassedStraightOnAreNoStagesBusiness) {
         for (int32_t code : {w32::HC_ACTION, w32::HC_NOREMOVE}) {
           for (bool up : {false, true}) {
             intptr_t lParam = LParam(scanKey, up);
-            if (SomeStageLooksAt(vk, lParam)) continue;
+            if (RowsClaiming(vk, lParam) != 0) continue;
             ++screened;
             before = block;
             process.armedTime = 12345;
             platform.calls = 0;
-            intptr_t result = KeyboardStages(platform, block, process, code, vk, lParam);
+            intptr_t result = KeyboardProcedureWithoutFirstLook(platform, block, process, code, vk, lParam);
             bool untouched = std::memcmp(&before, &block, sizeof block) == 0 && process.armedTime == 12345;
             if (result == 0 && platform.calls == 1 && untouched) continue;
             if (++wrong <= 10) {

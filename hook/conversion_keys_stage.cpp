@@ -3,7 +3,7 @@
 // converting it (the IME converts on the key-down, the message hook undoes
 // it, the key-up commits), and a second press right after, on an empty
 // composition, is swallowed. In alphanumeric mode the key just commits.
-#include "hook/direct_commit.h"
+#include "hook/stages.h"
 
 namespace tavik {
 
@@ -13,10 +13,8 @@ namespace {
 // the same intent, in milliseconds of the process clock.
 constexpr int64_t kArmedWindowMs = 100;
 
-bool IsConversionKey(uint32_t vk) { return vk == w32::VK_CONVERT || vk == w32::VK_NONCONVERT; }
-
 Outcome Armed(HookCall& k) {
-  RuntimeWords& w = k.words();
+  ConversionKeyWords& w = k.words().conversionKeys;
   if (k.up) {
     w.conversionKeyArmed = 0;
     return Outcome::kSwallow;
@@ -48,7 +46,7 @@ Outcome Armed(HookCall& k) {
 Outcome Reverting(HookCall& k) {
   if (!k.up) return Outcome::kPassOn;  // the IME converts; the message hook reverts
   InputPlatform& p = k.platform;
-  RuntimeWords& w = k.words();
+  ConversionKeyWords& w = k.words().conversionKeys;
   Hwnd window = p.GetFocus();
   if (IsNull(window)) {
     w.revertOnComposition = 0;
@@ -64,11 +62,9 @@ Outcome Reverting(HookCall& k) {
   for (int32_t i = 0; i < n; ++i) converted = converted || k.storage.composition[i] != w32::ATTR_INPUT;
   if (converted) p.ImmNotifyIME(context.handle(), w32::NI_COMPOSITIONSTR, w32::CPS_REVERT, 0);
   context.Complete();
-  w.commitAsTyped = 0;
-  w.katakanaRecheck = 0;
+  k.words().heldBack.LetGo();
   k.process.armedTime = p.clock();
   w.conversionKeyArmed = 1;
-  context.Release();
   w.revertOnComposition = 0;
   return Outcome::kPassOn;
 }
@@ -86,23 +82,23 @@ Outcome PendingKatakana(HookCall& k) {
   if (!status.read) return Outcome::kPassOn;
   uint32_t mode = status.conversion & w32::IME_CMODE_LANGUAGE;
   if (mode == w32::IME_CMODE_LANGUAGE) {
-    w.revertOnComposition = 1;
+    w.conversionKeys.revertOnComposition = 1;
   } else if (mode == 0) {
     context.Complete();
-    w.commitAsTyped = 0;
-    w.katakanaRecheck = 0;
+    w.heldBack.LetGo();
   }
   return Outcome::kPassOn;
 }
 
 }  // namespace
 
-Outcome ConversionKeys(HookCall& k) {
-  if (!IsConversionKey(k.vk)) return Outcome::kPassOn;
-  RuntimeWords& w = k.words();
-  if (w.conversionKeyArmed == 1) return Armed(k);
-  if (w.revertOnComposition == 1) return Reverting(k);
-  if (w.commitAsTyped == 1 && !k.up) return PendingKatakana(k);
+Outcome ConversionKeysStage(HookCall& k) {
+  // The scan key alone does not make a conversion key.
+  if (k.vk != w32::VK_CONVERT && k.vk != w32::VK_NONCONVERT) return Outcome::kPassOn;
+  const RuntimeWords& w = k.words();
+  if (w.conversionKeys.conversionKeyArmed == 1) return Armed(k);
+  if (w.conversionKeys.revertOnComposition == 1) return Reverting(k);
+  if (w.heldBack.Held() && !k.up) return PendingKatakana(k);
   return Outcome::kPassOn;
 }
 
