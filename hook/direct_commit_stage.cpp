@@ -6,7 +6,7 @@
 // that a voicing mark could still change is held back (commitAsTyped) for
 // the other keys to commit as typed. The henkan and muhenkan keys, and keys
 // that are not direct commit input's, go to the conversion keys instead
-// (conversion_keys.cpp); the stage table tells them apart.
+// (conversion_keys_stage.cpp); the stage table tells them apart.
 #include "hook/direct_commit.h"
 #include "hook/keys.h"
 #include "hook/stages.h"

@@ -35,7 +35,7 @@ void Fill(HookSharedBlock& block, int round, std::mt19937& rng) {
   for (size_t i = 0; i < kWords; ++i) words[i] = round == 0 ? 0 : round == 1 ? 1 : static_cast<int32_t>(rng() & 1);
 }
 
-TEST(KeyScreen, KeystrokesPassedStraightOnAreNoStagesBusiness) {
+TEST(FirstLook, KeystrokesPassedStraightOnAreNoStagesBusiness) {
   std::mt19937 rng(20261207);
   NullPlatform platform;
   HookSharedBlock block{};
