@@ -183,9 +183,8 @@ inline Outcome RunStages(HookCall& k, uint32_t rows) {
   for (; rows != 0; rows &= rows - 1) {
     const StageRow& row = kStages[std::countr_zero(rows)];
     uint32_t group = 1u << static_cast<uint32_t>(row.group);
-    if ((groupsTaken & group) != 0 || !GateOpen(k.block, row)) continue;
-    if (row.peeked == Peeked::kSkipped && k.code == w32::HC_NOREMOVE) continue;
-    if (row.when != nullptr && !row.when(k)) continue;
+    if ((groupsTaken & group) != 0 || (row.peeked == Peeked::kSkipped && k.code == w32::HC_NOREMOVE)) continue;
+    if (!GateOpen(k.block, row) || (row.when != nullptr && !row.when(k))) continue;
     groupsTaken |= group;
     Outcome outcome = row.run(k);
     if (outcome != Outcome::kPassOn) return outcome;
