@@ -43,6 +43,15 @@ bool IsDescendantOf(Setting ancestor, Setting key) {
   return false;
 }
 
+// The key a control shows; kNone for any other control.
+Setting KeyOfControl(int id) {
+  if (id == kRadioKeepCapsLock) return kKanaToEijiCapsLockOff;
+  for (const Control& c : kControls) {
+    if (c.id == id) return c.key;
+  }
+  return kNone;
+}
+
 }  // namespace
 
 int ControlOf(Setting key) {
@@ -50,14 +59,6 @@ int ControlOf(Setting key) {
     if (c.key == key) return c.id;
   }
   return 0;
-}
-
-Setting KeyOfControl(int id) {
-  if (id == kRadioKeepCapsLock) return kKanaToEijiCapsLockOff;
-  for (const Control& c : kControls) {
-    if (c.id == id) return c.key;
-  }
-  return kNone;
 }
 
 // One of the pair is always checked: 1016 for 1, 1015 otherwise.

@@ -50,7 +50,7 @@ void LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings
 
 // --- Program-wide state --------------------------------------------------------
 
-// Where the 32-bit helper stands. Only kHelperRunning reaches 32-bit
+// Where the 32-bit helper stands. Only kRunning reaches 32-bit
 // programs; the others leave tavik with the 64-bit ones, and the About box
 // says which file is missing.
 enum class HelperState {
@@ -166,8 +166,6 @@ class SettingsDialogModel {
   // written in file order; otherwise nothing is written. True when written.
   bool Ok(TrayPlatform& p, TrayState& s);
 
-  int32_t WorkingFlag(Setting key) const { return working_[key]; }
-
  private:
   void ShowRadioPair(int32_t value);
   void Enable(Setting key, bool enable);
@@ -179,10 +177,8 @@ class SettingsDialogModel {
 };
 
 // The control of a key's check box (for KANA TO EIJI CAPSLOCK OFF, the
-// radio button that means 1), and the key of a control; 0 / kSettingCount
-// when there is none.
+// radio button that means 1); 0 when there is none.
 int ControlOf(Setting key);
-Setting KeyOfControl(int id);
 
 // The settings command: settingsOpen while the dialog runs, and the hooks
 // restarted once after it closed when OK wrote a change, the helper's too.

@@ -4,7 +4,6 @@
 // desktop implements it for tests.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "hook/platform.h"
