@@ -15,33 +15,18 @@ namespace tavik::tray {
 
 // --- Settings ------------------------------------------------------------------
 
-// The tray program's copy of the settings: the 24 flags its dialog shows,
-// indexed by Setting (VELTO, IME2007 and BACKSPACE PRIORITY, which only the
-// hook library reads, stay 0), and whether the system is of the NT platform.
+// The tray program's copy of the settings: a flag per key, indexed by
+// Setting (the file-only keys, which only the hook library reads, stay 0),
+// and whether the system is of the NT platform.
 struct TraySettings {
   int32_t flag[kSettingCount];
   int32_t ntPlatform;
 };
 
-inline constexpr int kTrayKeyCount = 24;
-
-// The 24 keys in the settings file's order: the order in which the reset
-// writes them and the settings dialog's OK compares and writes them.
-extern const Setting kTrayKeysInFileOrder[kTrayKeyCount];
-
-// Each of the 24 keys with its default and the keys it depends on, in the
-// order the load reads them: a parent always comes before its dependents.
-struct TrayKey {
-  Setting key;
-  const char* defaultValue;  // ROMAJI BACKSPACE: "1" on the NT platform, "0" elsewhere
-  Setting parent;            // kSettingCount: counts always
-  Setting secondParent;      // kSettingCount: none
-  bool ntPlatformOnly;       // counts only on the NT platform
-};
-extern const TrayKey kTrayKeysInLoadOrder[kTrayKeyCount];
-
-// The row of a key, or null for the three hidden keys.
-const TrayKey* FindTrayKey(Setting key);
+// Whether a key may be 1 with these flags for the boxes above it: an
+// NT-only key only on the NT platform, any other only while each of its
+// parents is 1. The start-up load and the dialog keep to the same rule.
+bool ParentsAllow(Setting key, const int32_t* flags, int32_t ntPlatform);
 
 // Start-up: the RESET test, then the reset or the load with the consistency
 // rules. Fills `settings` (ntPlatform from `version`) and makes every
@@ -162,14 +147,14 @@ class SettingsDialogModel {
   // BN_CLICKED of a check box (1000 to 1024) or of a radio button.
   void Clicked(int id);
   // IDOK: when any working flag differs from TraySettings, settingsChanged
-  // becomes 1, TraySettings takes the working flags and all 24 keys are
-  // written in file order; otherwise nothing is written. True when written.
+  // becomes 1, TraySettings takes the working flags and every key with a
+  // box is written in file order; otherwise nothing is written. True when
+  // written.
   bool Ok(TrayPlatform& p, TrayState& s);
 
  private:
   void ShowRadioPair(int32_t value);
   void Enable(Setting key, bool enable);
-  bool ParentsOn(const TrayKey& row, const int32_t* flags) const;
 
   const TraySettings& settings_;
   DialogControls& controls_;
