@@ -68,18 +68,19 @@ struct TrayState {
 inline constexpr const char kHookLibraryName[] = "tavikhook.dll";
 inline constexpr const char kLoadFailedText[] = "tavikhook.dllのロードに失敗しました。";
 
-// Per-instance start, steps 2 and 3: CreateMutexA named after the program
-// (its file name without directory and extension). False when another copy
+// Done first, before any window: CreateMutexA named after the program (its
+// file name without directory and extension). False when another copy
 // holds it: this copy then ends without a window, message or icon. The
 // handle stays open for the life of the process.
 bool TakeSingleInstance(TrayPlatform& p, const char* programName);
 
-// The hidden window's initialisation from loading the library to starting
-// the hooks (steps 4 to 9), then the 32-bit helper. False when the program
-// is to end at once: the library did not load, or lacks an export; the user
-// has been told why and nothing was started (a library that loaded is freed
-// again). A helper that does not start is no reason to end: see HelperState.
-// `programName` is the message box caption.
+// The hidden window's initialisation: loads the hook library, asks the
+// platform's version, resets the settings file or makes it consistent,
+// finds both exports and calls HookStart, then starts the 32-bit helper.
+// False when the program is to end at once: the library did not load, or
+// lacks an export; the user has been told why and nothing was started (a
+// library that loaded is freed again). A helper that does not start is no
+// reason to end: see HelperState. `programName` is the message box caption.
 bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* programName);
 
 // How long the tray program waits for the helper: to start its hooks, and
@@ -104,7 +105,8 @@ inline constexpr const char kNoHelperNote[] = "tavik32.exeがないため、32�
 inline constexpr const char kNoLibrary32Note[] = "tavikhook32.dllがないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
 inline constexpr const char kHelperStoppedNote[] = "tavik32.exeが動かないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
 
-// Step 11: the notification-area icon, after the window was hidden.
+// Adds the notification-area icon, the last of the hidden window's
+// initialisation: once the window is hidden, the icon is all the user sees.
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window);
 
 // WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, the helper
