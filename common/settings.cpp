@@ -4,36 +4,6 @@
 
 namespace tavik {
 
-const SettingKey kSettingKeys[kSettingCount] = {
-    {"TORIKESHI KEY", "1"},
-    {"CAPSLOCK ON", "1"},
-    {"CAPSLOCK OFF", "1"},
-    {"ROMAJI BACKSPACE", "1"},
-    {"KATAKANA KEY", "0"},
-    {"ROMAJI ONOFF", "0"},
-    {"IMEOFF TORIKESHI", "0"},
-    {"CANNOT OPEN IME", "0"},
-    {"IME ONOFF", "0"},
-    {"IME CONFIG", "0"},
-    {"IME ON", "0"},
-    {"HANKAKU KANA", "0"},
-    {"IME OFF1", "0"},
-    {"IME OFF2", "0"},
-    {"KANA TO EIJI CAPSLOCK", "0"},
-    {"KANA TO EIJI CAPSLOCK OFF", "0"},
-    {"OASYS KAKUTEI", "0"},
-    {"KAKUTEI INPUT", "0"},
-    {"NUMBER KAKUTEI", "0"},
-    {"VELTO", "0"},
-    {"IME2007", "0"},
-    {"BACKSPACE PRIORITY", "0"},
-    {"OASYS DISABLE IME OFF", "0"},
-    {"IE DISABLE TORIKESHI", "0"},
-    {"IE DISABLE ESC", "0"},
-    {"KAKUTEI TATEGAKI", "0"},
-    {"KAKUTEI NOT CR", "0"},
-};
-
 namespace {
 
 // The white space the C library's isspace accepts in the "C" locale; written

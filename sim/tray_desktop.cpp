@@ -24,7 +24,7 @@ std::vector<std::string> TrayDesktop::Calls(const std::string& call) const {
 
 tray::Handle TrayDesktop::CreateMutexA(int32_t bInitialOwner, const char* lpName) {
   std::string name = lpName == nullptr ? "" : lpName;
-  lastError_ = mutexes_.count(name) != 0 ? tray::w32::ERROR_ALREADY_EXISTS : 0;
+  lastError_ = mutexes_.count(name) != 0 ? w32::ERROR_ALREADY_EXISTS : 0;
   mutexes_.insert(name);
   trace_.push_back("CreateMutexA(" + Hex(static_cast<uint32_t>(bInitialOwner)) + ", " + Text(lpName) + ")");
   return tray::Handle{0x100};
@@ -153,7 +153,7 @@ int32_t TrayDesktop::CreateProcessA(const char* lpApplicationName, char* lpComma
     return bInheritHandles != 0 && it != open_.end() && it->second.kind == kind && it->second.inheritable;
   };
   helperCanWait_ = tray::ParseHelperCommandLine(lpCommandLine, tray, ready) && inherited(tray, Object::kSelf) &&
-                   (open_[tray].access & tray::w32::SYNCHRONIZE) != 0 && inherited(ready, Object::kEvent) &&
+                   (open_[tray].access & w32::SYNCHRONIZE) != 0 && inherited(ready, Object::kEvent) &&
                    tray::Handle{ready} == helperReady_;
 
   lpProcessInformation->hProcess = Open({Object::kProcess, false, 0});
@@ -189,14 +189,14 @@ uint32_t TrayDesktop::WaitForMultipleObjects(uint32_t nCount, const tray::Handle
                                              uint32_t dwMilliseconds) {
   // Nothing happens while the tray program waits: what the helper does, it
   // has done by the time the call is made.
-  uint32_t r = tray::w32::WAIT_TIMEOUT;
+  uint32_t r = w32::WAIT_TIMEOUT;
   for (uint32_t i = 0; i < nCount && bWaitAll == 0; ++i) {
     if (open_.count(static_cast<uintptr_t>(lpHandles[i])) == 0) {
-      r = tray::w32::WAIT_FAILED;
+      r = w32::WAIT_FAILED;
       break;
     }
     if (Signalled(lpHandles[i])) {
-      r = tray::w32::WAIT_OBJECT_0 + i;
+      r = w32::WAIT_OBJECT_0 + i;
       break;
     }
   }
@@ -206,9 +206,9 @@ uint32_t TrayDesktop::WaitForMultipleObjects(uint32_t nCount, const tray::Handle
 }
 
 uint32_t TrayDesktop::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) {
-  uint32_t r = open_.count(static_cast<uintptr_t>(hHandle)) == 0 ? tray::w32::WAIT_FAILED
-               : Signalled(hHandle)                               ? tray::w32::WAIT_OBJECT_0
-                                                                  : tray::w32::WAIT_TIMEOUT;
+  uint32_t r = open_.count(static_cast<uintptr_t>(hHandle)) == 0 ? w32::WAIT_FAILED
+               : Signalled(hHandle)                               ? w32::WAIT_OBJECT_0
+                                                                  : w32::WAIT_TIMEOUT;
   trace_.push_back("WaitForSingleObject(" + Hex(static_cast<uintptr_t>(hHandle)) + ", " +
                    std::to_string(dwMilliseconds) + ") = " + Hex(r));
   return r;
@@ -217,7 +217,7 @@ uint32_t TrayDesktop::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilli
 int32_t TrayDesktop::GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) {
   auto it = open_.find(static_cast<uintptr_t>(hProcess));
   bool ok = it != open_.end() && it->second.kind == Object::kProcess;
-  if (ok) *lpExitCode = helperRunning_ ? tray::w32::STILL_ACTIVE : helperEnded_;
+  if (ok) *lpExitCode = helperRunning_ ? w32::STILL_ACTIVE : helperEnded_;
   trace_.push_back("GetExitCodeProcess(" + Hex(static_cast<uintptr_t>(hProcess)) + ")");
   return ok ? 1 : 0;
 }
@@ -266,10 +266,10 @@ tray::Hicon TrayDesktop::LoadImageA(int resource, uint32_t type, int32_t cx, int
 }
 
 int32_t TrayDesktop::Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) {
-  if (dwMessage == tray::w32::NIM_ADD) {
+  if (dwMessage == w32::NIM_ADD) {
     icon_ = *lpData;
     iconShown_ = true;
-  } else if (dwMessage == tray::w32::NIM_DELETE && lpData->hWnd == icon_.hWnd && lpData->uID == icon_.uID) {
+  } else if (dwMessage == w32::NIM_DELETE && lpData->hWnd == icon_.hWnd && lpData->uID == icon_.uID) {
     iconShown_ = false;
   }
   trace_.push_back("Shell_NotifyIconA(" + Hex(dwMessage) + ")");
@@ -277,7 +277,7 @@ int32_t TrayDesktop::Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIco
 }
 
 int32_t DialogRecord::CheckDlgButton(int nIDButton, uint32_t uCheck) {
-  checked_[nIDButton] = uCheck == tray::w32::BST_CHECKED;
+  checked_[nIDButton] = uCheck == w32::BST_CHECKED;
   return 1;
 }
 

@@ -95,7 +95,7 @@ class TrayDesktop final : public tray::TrayPlatform {
   std::vector<std::string> exportNames_;  // FarProc n is exportNames_[n - 1]
   std::set<std::string> mutexes_;
   uint32_t lastError_ = 0;
-  uint32_t platformId_ = tray::w32::VER_PLATFORM_WIN32_NT;
+  uint32_t platformId_ = w32::VER_PLATFORM_WIN32_NT;
   bool loaded_ = false;
   bool iconShown_ = false;
   tray::NotifyIconData icon_{};

@@ -9,8 +9,6 @@ namespace tavik::tray {
 
 namespace {
 
-constexpr Setting kNone = kSettingCount;
-
 struct Control {
   int id;
   Setting key;
@@ -30,17 +28,24 @@ constexpr Control kControls[] = {
     {1022, kIeDisableEsc},
 };
 
-bool IsParentOf(Setting parent, const TrayKey& child) {
-  return child.parent == parent || child.secondParent == parent;
+bool IsParentOf(Setting parent, Setting child) {
+  return kSettingKeys[child].parent == parent || kSettingKeys[child].secondParent == parent;
 }
 
 bool IsDescendantOf(Setting ancestor, Setting key) {
-  const TrayKey* row = FindTrayKey(key);
-  if (row == nullptr) return false;
-  for (Setting parent : {row->parent, row->secondParent}) {
-    if (parent != kNone && (parent == ancestor || IsDescendantOf(ancestor, parent))) return true;
+  for (Setting parent : {kSettingKeys[key].parent, kSettingKeys[key].secondParent}) {
+    if (parent != kNoSetting && (parent == ancestor || IsDescendantOf(ancestor, parent))) return true;
   }
   return false;
+}
+
+// The key a control shows; kNoSetting for any other control.
+Setting KeyOfControl(int id) {
+  if (id == kRadioKeepCapsLock) return kKanaToEijiCapsLockOff;
+  for (const Control& c : kControls) {
+    if (c.id == id) return c.key;
+  }
+  return kNoSetting;
 }
 
 }  // namespace
@@ -50,14 +55,6 @@ int ControlOf(Setting key) {
     if (c.key == key) return c.id;
   }
   return 0;
-}
-
-Setting KeyOfControl(int id) {
-  if (id == kRadioKeepCapsLock) return kKanaToEijiCapsLockOff;
-  for (const Control& c : kControls) {
-    if (c.id == id) return c.key;
-  }
-  return kNone;
 }
 
 // One of the pair is always checked: 1016 for 1, 1015 otherwise.
@@ -71,30 +68,24 @@ void SettingsDialogModel::Enable(Setting key, bool enable) {
   if (key == kKanaToEijiCapsLockOff) controls_.EnableWindow(kRadioKeepCapsLock, enable ? 1 : 0);
 }
 
-bool SettingsDialogModel::ParentsOn(const TrayKey& row, const int32_t* flags) const {
-  if (row.ntPlatformOnly) return settings_.ntPlatform == 1;
-  return (row.parent == kNone || flags[row.parent] == 1) &&
-         (row.secondParent == kNone || flags[row.secondParent] == 1);
-}
-
 void SettingsDialogModel::Initialise() {
-  for (const TrayKey& row : kTrayKeysInLoadOrder) {
-    bool condition = ParentsOn(row, settings_.flag);
+  for (Setting key : kSettingsInTreeOrder) {
+    bool allowed = ParentsAllow(key, settings_.flag, settings_.ntPlatform);
     // A control that always counts keeps its template's state: enabled.
-    if (row.parent != kNone || row.ntPlatformOnly) Enable(row.key, condition);
-    int32_t value = condition && settings_.flag[row.key] == 1 ? 1 : 0;
-    working_[row.key] = value;
-    if (row.key == kKanaToEijiCapsLockOff) {
+    if (kSettingKeys[key].parent != kNoSetting || kSettingKeys[key].ntOnly) Enable(key, allowed);
+    int32_t value = allowed && settings_.flag[key] == 1 ? 1 : 0;
+    working_[key] = value;
+    if (key == kKanaToEijiCapsLockOff) {
       ShowRadioPair(value);
     } else {
-      controls_.CheckDlgButton(ControlOf(row.key), value == 1 ? w32::BST_CHECKED : w32::BST_UNCHECKED);
+      controls_.CheckDlgButton(ControlOf(key), value == 1 ? w32::BST_CHECKED : w32::BST_UNCHECKED);
     }
   }
 }
 
 void SettingsDialogModel::Clicked(int id) {
   Setting key = KeyOfControl(id);
-  if (key == kNone) return;
+  if (key == kNoSetting) return;
 
   if (key == kKanaToEijiCapsLockOff) {
     // A click on the button already chosen changes nothing.
@@ -111,34 +102,36 @@ void SettingsDialogModel::Clicked(int id) {
 
   if (value == 0) {
     // Everything below the box goes off with it, grandchildren included.
-    for (const TrayKey& row : kTrayKeysInLoadOrder) {
-      if (!IsDescendantOf(key, row.key)) continue;
-      Enable(row.key, false);
-      working_[row.key] = 0;
-      if (row.key == kKanaToEijiCapsLockOff) {
+    for (Setting below : kSettingsInTreeOrder) {
+      if (!IsDescendantOf(key, below)) continue;
+      Enable(below, false);
+      working_[below] = 0;
+      if (below == kKanaToEijiCapsLockOff) {
         ShowRadioPair(0);
       } else {
-        controls_.CheckDlgButton(ControlOf(row.key), w32::BST_UNCHECKED);
+        controls_.CheckDlgButton(ControlOf(below), w32::BST_UNCHECKED);
       }
     }
   } else {
     // Only the children whose every parent is now on come back, unchecked
     // as their parent's unchecking left them; grandchildren wait for their
     // own parent.
-    for (const TrayKey& row : kTrayKeysInLoadOrder) {
-      if (IsParentOf(key, row) && ParentsOn(row, working_)) Enable(row.key, true);
+    for (Setting child : kSettingsInTreeOrder) {
+      if (IsParentOf(key, child) && ParentsAllow(child, working_, settings_.ntPlatform)) Enable(child, true);
     }
   }
 }
 
 bool SettingsDialogModel::Ok(TrayPlatform& p, TrayState& s) {
   bool changed = false;
-  for (Setting key : kTrayKeysInFileOrder) changed = changed || working_[key] != s.settings.flag[key];
+  for (Setting key : kSettingsInTreeOrder) changed = changed || working_[key] != s.settings.flag[key];
   if (!changed) return false;
 
   s.settingsChanged = 1;
-  // All 24, changed or not: the file then says exactly what the dialog showed.
-  for (Setting key : kTrayKeysInFileOrder) {
+  // Every box, changed or not, in the file's order: the file then says
+  // exactly what the dialog showed.
+  for (int key = 0; key < kSettingCount; ++key) {
+    if (kSettingKeys[key].fileOnly) continue;
     s.settings.flag[key] = working_[key] != 0 ? 1 : 0;
     p.WritePrivateProfileStringA(kSettingsSection, kSettingKeys[key].name, s.settings.flag[key] == 1 ? "1" : "0",
                                  kSettingsFile);

@@ -103,8 +103,8 @@ void AwaitHelper(TrayPlatform& p, TrayState& s, uint32_t milliseconds) {
 }  // namespace
 
 void StartHelper(TrayPlatform& p, TrayState& s) {
-  char program[w32::kMaxPath] = {};
-  char helperPath[w32::kMaxPath] = {};
+  char program[w32::MAX_PATH] = {};
+  char helperPath[w32::MAX_PATH] = {};
   uint32_t length = p.GetModuleFileNameA(Hmodule{}, program, sizeof program);
   if (length == 0 || length >= sizeof program ||
       !BesideProgram(helperPath, sizeof helperPath, program, kHelperProgramName)) {
@@ -119,7 +119,7 @@ void StartHelper(TrayPlatform& p, TrayState& s) {
   Handle self{};
   p.DuplicateHandle(p.GetCurrentProcess(), p.GetCurrentProcess(), p.GetCurrentProcess(), &self, w32::SYNCHRONIZE, 1, 0);
   s.helperReady = p.CreateEventA(1, 1, 0);
-  char commandLine[w32::kMaxPath + 64] = {};
+  char commandLine[w32::MAX_PATH + 64] = {};
   bool started = !IsNull(self) && !IsNull(s.helperReady) &&
                  FormatHelperCommandLine(commandLine, sizeof commandLine, helperPath, static_cast<uintptr_t>(self),
                                          static_cast<uintptr_t>(s.helperReady)) &&

@@ -15,33 +15,18 @@ namespace tavik::tray {
 
 // --- Settings ------------------------------------------------------------------
 
-// The tray program's copy of the settings: the 24 flags its dialog shows,
-// indexed by Setting (VELTO, IME2007 and BACKSPACE PRIORITY, which only the
-// hook library reads, stay 0), and whether the system is of the NT platform.
+// The tray program's copy of the settings: a flag per key, indexed by
+// Setting (the file-only keys, which only the hook library reads, stay 0),
+// and whether the system is of the NT platform.
 struct TraySettings {
   int32_t flag[kSettingCount];
   int32_t ntPlatform;
 };
 
-inline constexpr int kTrayKeyCount = 24;
-
-// The 24 keys in the settings file's order: the order in which the reset
-// writes them and the settings dialog's OK compares and writes them.
-extern const Setting kTrayKeysInFileOrder[kTrayKeyCount];
-
-// Each of the 24 keys with its default and the keys it depends on, in the
-// order the load reads them: a parent always comes before its dependents.
-struct TrayKey {
-  Setting key;
-  const char* defaultValue;  // ROMAJI BACKSPACE: "1" on the NT platform, "0" elsewhere
-  Setting parent;            // kSettingCount: counts always
-  Setting secondParent;      // kSettingCount: none
-  bool ntPlatformOnly;       // counts only on the NT platform
-};
-extern const TrayKey kTrayKeysInLoadOrder[kTrayKeyCount];
-
-// The row of a key, or null for the three hidden keys.
-const TrayKey* FindTrayKey(Setting key);
+// Whether a key may be 1 with these flags for the boxes above it: an
+// NT-only key only on the NT platform, any other only while each of its
+// parents is 1. The start-up load and the dialog keep to the same rule.
+bool ParentsAllow(Setting key, const int32_t* flags, int32_t ntPlatform);
 
 // Start-up: the RESET test, then the reset or the load with the consistency
 // rules. Fills `settings` (ntPlatform from `version`) and makes every
@@ -50,7 +35,7 @@ void LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings
 
 // --- Program-wide state --------------------------------------------------------
 
-// Where the 32-bit helper stands. Only kHelperRunning reaches 32-bit
+// Where the 32-bit helper stands. Only kRunning reaches 32-bit
 // programs; the others leave tavik with the 64-bit ones, and the About box
 // says which file is missing.
 enum class HelperState {
@@ -83,18 +68,19 @@ struct TrayState {
 inline constexpr const char kHookLibraryName[] = "tavikhook.dll";
 inline constexpr const char kLoadFailedText[] = "tavikhook.dllのロードに失敗しました。";
 
-// Per-instance start, steps 2 and 3: CreateMutexA named after the program
-// (its file name without directory and extension). False when another copy
+// Done first, before any window: CreateMutexA named after the program (its
+// file name without directory and extension). False when another copy
 // holds it: this copy then ends without a window, message or icon. The
 // handle stays open for the life of the process.
 bool TakeSingleInstance(TrayPlatform& p, const char* programName);
 
-// The hidden window's initialisation from loading the library to starting
-// the hooks (steps 4 to 9), then the 32-bit helper. False when the program
-// is to end at once: the library did not load, or lacks an export; the user
-// has been told why and nothing was started (a library that loaded is freed
-// again). A helper that does not start is no reason to end: see HelperState.
-// `programName` is the message box caption.
+// The hidden window's initialisation: loads the hook library, asks the
+// platform's version, resets the settings file or makes it consistent,
+// finds both exports and calls HookStart, then starts the 32-bit helper.
+// False when the program is to end at once: the library did not load, or
+// lacks an export; the user has been told why and nothing was started (a
+// library that loaded is freed again). A helper that does not start is no
+// reason to end: see HelperState. `programName` is the message box caption.
 bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* programName);
 
 // How long the tray program waits for the helper: to start its hooks, and
@@ -119,7 +105,8 @@ inline constexpr const char kNoHelperNote[] = "tavik32.exeがないため、32�
 inline constexpr const char kNoLibrary32Note[] = "tavikhook32.dllがないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
 inline constexpr const char kHelperStoppedNote[] = "tavik32.exeが動かないため、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑでは働きません。";
 
-// Step 11: the notification-area icon, after the window was hidden.
+// Adds the notification-area icon, the last of the hidden window's
+// initialisation: once the window is hidden, the icon is all the user sees.
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window);
 
 // WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, the helper
@@ -162,16 +149,14 @@ class SettingsDialogModel {
   // BN_CLICKED of a check box (1000 to 1024) or of a radio button.
   void Clicked(int id);
   // IDOK: when any working flag differs from TraySettings, settingsChanged
-  // becomes 1, TraySettings takes the working flags and all 24 keys are
-  // written in file order; otherwise nothing is written. True when written.
+  // becomes 1, TraySettings takes the working flags and every key with a
+  // box is written in file order; otherwise nothing is written. True when
+  // written.
   bool Ok(TrayPlatform& p, TrayState& s);
-
-  int32_t WorkingFlag(Setting key) const { return working_[key]; }
 
  private:
   void ShowRadioPair(int32_t value);
   void Enable(Setting key, bool enable);
-  bool ParentsOn(const TrayKey& row, const int32_t* flags) const;
 
   const TraySettings& settings_;
   DialogControls& controls_;
@@ -179,10 +164,8 @@ class SettingsDialogModel {
 };
 
 // The control of a key's check box (for KANA TO EIJI CAPSLOCK OFF, the
-// radio button that means 1), and the key of a control; 0 / kSettingCount
-// when there is none.
+// radio button that means 1); 0 when there is none.
 int ControlOf(Setting key);
-Setting KeyOfControl(int id);
 
 // The settings command: settingsOpen while the dialog runs, and the hooks
 // restarted once after it closed when OK wrote a change, the helper's too.

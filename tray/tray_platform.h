@@ -4,28 +4,14 @@
 // desktop implements it for tests.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "hook/platform.h"
 
-namespace tavik::tray {
-
-enum class Handle : uintptr_t {};   // a kernel object (the mutex)
-enum class Hmodule : uintptr_t {};  // a loaded library
-enum class FarProc : uintptr_t {};  // an export found with GetProcAddress
-enum class Hicon : uintptr_t {};
-
-// PROCESS_INFORMATION: what CreateProcessA gives back.
-struct ProcessInformation {
-  Handle hProcess;
-  Handle hThread;
-  uint32_t dwProcessId;
-  uint32_t dwThreadId;
-};
-
-// Win32 values under our own names.
-namespace w32 {
+// The Win32 values the tray program uses, beside the hook library's in the
+// one namespace w32 (MAX_PATH among those), under the same rule: this header
+// comes before <windows.h>, whose macros bear the same names.
+namespace tavik::w32 {
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
 inline constexpr uint32_t MB_OK = 0x0;
@@ -44,13 +30,28 @@ inline constexpr uint32_t MF_GRAYED = 0x1;
 inline constexpr uint32_t MF_DISABLED = 0x2;
 inline constexpr uint32_t BST_UNCHECKED = 0;
 inline constexpr uint32_t BST_CHECKED = 1;
-inline constexpr uint32_t kMaxPath = 260;
 inline constexpr uint32_t SYNCHRONIZE = 0x00100000;
 inline constexpr uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr uint32_t WAIT_TIMEOUT = 258;
 inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr uint32_t STILL_ACTIVE = 259;
-}  // namespace w32
+}  // namespace tavik::w32
+
+namespace tavik::tray {
+
+enum class Handle : uintptr_t {};   // a kernel object (the mutex)
+enum class Hmodule : uintptr_t {};  // a loaded library
+enum class FarProc : uintptr_t {};  // an export found with GetProcAddress
+enum class Hicon : uintptr_t {};
+
+// PROCESS_INFORMATION: what CreateProcessA gives back.
+struct ProcessInformation {
+  Handle hProcess;
+  Handle hThread;
+  uint32_t dwProcessId;
+  uint32_t dwThreadId;
+};
+
 
 // The icon's callback message.
 inline constexpr uint32_t WM_TRAYNOTIFY = w32::WM_USER + 100;

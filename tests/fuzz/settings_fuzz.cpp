@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   sim::TrayDesktop tray;
   tray.profiles().SetFile(kSettingsFile, text);
-  tray::OsVersion version{148, tray::w32::VER_PLATFORM_WIN32_NT};
+  tray::OsVersion version{148, w32::VER_PLATFORM_WIN32_NT};
   tray::TraySettings first{};
   tray::LoadOrResetSettings(tray, version, first);
   for (int32_t f : first.flag) {

@@ -129,7 +129,7 @@ TEST_F(TrayStartTest, LibraryWithoutAnExportIsNamedFreedAndNeverCalled) {
 }
 
 TEST_F(TrayStartTest, MenuItemStatesFollowTheOpenDialogs) {
-  constexpr uint32_t kGrey = tray::w32::MF_DISABLED | tray::w32::MF_GRAYED;
+  constexpr uint32_t kGrey = w32::MF_DISABLED | w32::MF_GRAYED;
   auto states = [&] {
     return std::vector<uint32_t>{tray::TrayMenuItemState(state, tray::ID_TRAY_SETTINGS),
                                  tray::TrayMenuItemState(state, tray::ID_TRAY_ABOUT),
@@ -173,7 +173,7 @@ class SettingsDialogTest : public TrayStartTest {
     EXPECT_EQ(state.settingsOpen, 0);
   }
 
-  void Started(const std::string& file, uint32_t platform = tray::w32::VER_PLATFORM_WIN32_NT) {
+  void Started(const std::string& file, uint32_t platform = w32::VER_PLATFORM_WIN32_NT) {
     desktop.profiles().SetFile(kSettingsFile, "[TAVIK]\r\nRESET=0\r\n" + file);
     desktop.SetPlatformId(platform);
     ASSERT_TRUE(Start());
@@ -263,13 +263,10 @@ TEST_F(SettingsDialogTest, OkWritesAllTwentyFourInFileOrderAndRestartsOnceAfterC
   order.clear();
   std::vector<std::string> writes = WritesDuring({1005}, true);
   std::vector<std::string> want;
-  for (Setting key : tray::kTrayKeysInFileOrder) {
+  for (int key = 0; key < kSettingCount; ++key) {
+    if (kSettingKeys[key].fileOnly) continue;  // the defaults but ROMAJI ONOFF, in the file's order
     want.push_back("WritePrivateProfileStringA(\"" + std::string(kSettingKeys[key].name) + "\", \"" +
-                   (key == kRomajiOnOff || key == kTorikeshiKey || key == kCapsLockOn || key == kCapsLockOff ||
-                            key == kRomajiBackspace
-                        ? "1"
-                        : "0") +
-                   "\")");
+                   (key == kRomajiOnOff ? "1" : kSettingKeys[key].defaultValue) + "\")");
   }
   EXPECT_EQ(writes, want);
   EXPECT_EQ(order, (std::vector<std::string>{"HookEnd", "HookStart"}));

@@ -18,7 +18,7 @@ class TraySettingsTest : public ::testing::Test {
  protected:
   void File(const std::string& text) { desktop.profiles().SetFile(kSettingsFile, "[TAVIK]\r\n" + text); }
 
-  TraySettings Load(uint32_t platform = tray::w32::VER_PLATFORM_WIN32_NT) {
+  TraySettings Load(uint32_t platform = w32::VER_PLATFORM_WIN32_NT) {
     tray::OsVersion v{148, platform};
     TraySettings s{};
     desktop.ClearTrace();

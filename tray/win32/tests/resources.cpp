@@ -172,14 +172,14 @@ void CheckDialogs(HMODULE module) {
     return nullptr;
   };
   bool allThere = true;
-  for (const tavik::tray::TrayKey& row : tavik::tray::kTrayKeysInLoadOrder) {
-    int id = tavik::tray::ControlOf(row.key);
+  for (tavik::Setting key : tavik::kSettingsInTreeOrder) {
+    int id = tavik::tray::ControlOf(key);
     const Item* item = find(id);
-    bool radio = row.key == tavik::kKanaToEijiCapsLockOff;
+    bool radio = key == tavik::kKanaToEijiCapsLockOff;
     bool ok = item != nullptr && item->Is(0x80, L"Button") &&
               (item->style & 0xF) == static_cast<uint32_t>(radio ? BS_AUTORADIOBUTTON : BS_AUTOCHECKBOX) &&
               ((item->style & WS_TABSTOP) != 0) == !radio && (item->style & WS_GROUP) == 0;
-    if (!ok) std::printf("     control %d of %s\n", id, tavik::kSettingKeys[row.key].name);
+    if (!ok) std::printf("     control %d of %s\n", id, tavik::kSettingKeys[key].name);
     allThere = allThere && ok;
   }
   const Item* keep = find(tavik::tray::kRadioKeepCapsLock);
