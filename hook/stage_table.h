@@ -96,15 +96,12 @@ enum class Group : uint8_t {
 
 enum class Peeked : uint8_t { kSkipped, kRuns };
 
-// Stands for no setting in a row's gate.
-inline constexpr Setting kAlways = kSettingCount;
-
 struct StageRow {
   const char* name;
   Group group;
-  Setting gate;    // on, or kAlways
-  Setting gate2;   // on as well, or kAlways
-  Setting unless;  // off, or kAlways
+  Setting gate;    // on, or kNoSetting: none
+  Setting gate2;   // on as well, or kNoSetting: none
+  Setting unless;  // off, or kNoSetting: none
   Peeked peeked;
   void (*keys)(StageKeys&);
   // Claims the keystroke only while this holds; null: always.
@@ -118,19 +115,19 @@ inline bool BackspaceSubstituted(const HookCall& k) { return k.block.runtime.rom
 // clang-format off
 inline constexpr StageRow kStages[] = {
   // stage                 group           gate              gate2          unless          peeked            keys                 when                  run
-  {"cancel key",           Group::kKey,    kTorikeshiKey,    kAlways,       kAlways,        Peeked::kRuns,    CancelKeyKeys,       nullptr,              CancelKeyStage},
-  {"eiji key",             Group::kKey,    kAlways,          kAlways,       kAlways,        Peeked::kSkipped, EijiKeyKeys,         nullptr,              EijiKeyStage},
-  {"eisu key",             Group::kKey,    kAlways,          kAlways,       kAlways,        Peeked::kSkipped, EisuKeyKeys,         nullptr,              EisuKeyStage},
-  {"romaji backspace",     Group::kKey,    kRomajiBackspace, kAlways,       kAlways,        Peeked::kRuns,    RomajiBackspaceKeys, nullptr,              RomajiBackspaceStage},
-  {"backspace release",    Group::kKey,    kRomajiBackspace, kAlways,       kAlways,        Peeked::kSkipped, BackspaceKeys,       BackspaceSubstituted, BackspaceReleaseRule},
-  {"hankaku/zenkaku",      Group::kKey,    kImeOnOff,        kAlways,       kAlways,        Peeked::kSkipped, HankakuZenkakuKeys,  nullptr,              HankakuZenkakuStage},
-  {"IME on",               Group::kKey,    kImeOn,           kAlways,       kAlways,        Peeked::kSkipped, ImeOnKeys,           nullptr,              ImeOnStage},
-  {"commit on Space",      Group::kCommit, kOasysKakutei,    kAlways,       kAlways,        Peeked::kRuns,    SpaceKeys,           nullptr,              SpaceCommitStage},
-  {"commit on Enter",      Group::kCommit, kOasysKakutei,    kAlways,       kKakuteiNotCr,  Peeked::kRuns,    EnterKeys,           nullptr,              EnterCommitStage},
-  {"commit keys",          Group::kCommit, kOasysKakutei,    kAlways,       kAlways,        Peeked::kRuns,    CommitKeysKeys,      nullptr,              CommitKeysStage},
-  {"conversion keys",      Group::kDirect, kOasysKakutei,    kKakuteiInput, kAlways,        Peeked::kRuns,    ConversionKeysKeys,  nullptr,              ConversionKeysStage},
-  {"direct commit",        Group::kDirect, kOasysKakutei,    kKakuteiInput, kAlways,        Peeked::kRuns,    DirectCommitKeys,    nullptr,              DirectCommitStage},
-  {"browser",              Group::kBrowser, kAlways,         kAlways,       kAlways,        Peeked::kSkipped, EscKeys,             nullptr,              BrowserStage},
+  {"cancel key",           Group::kKey,    kTorikeshiKey,    kNoSetting,    kNoSetting,     Peeked::kRuns,    CancelKeyKeys,       nullptr,              CancelKeyStage},
+  {"eiji key",             Group::kKey,    kNoSetting,       kNoSetting,    kNoSetting,     Peeked::kSkipped, EijiKeyKeys,         nullptr,              EijiKeyStage},
+  {"eisu key",             Group::kKey,    kNoSetting,       kNoSetting,    kNoSetting,     Peeked::kSkipped, EisuKeyKeys,         nullptr,              EisuKeyStage},
+  {"romaji backspace",     Group::kKey,    kRomajiBackspace, kNoSetting,    kNoSetting,     Peeked::kRuns,    RomajiBackspaceKeys, nullptr,              RomajiBackspaceStage},
+  {"backspace release",    Group::kKey,    kRomajiBackspace, kNoSetting,    kNoSetting,     Peeked::kSkipped, BackspaceKeys,       BackspaceSubstituted, BackspaceReleaseRule},
+  {"hankaku/zenkaku",      Group::kKey,    kImeOnOff,        kNoSetting,    kNoSetting,     Peeked::kSkipped, HankakuZenkakuKeys,  nullptr,              HankakuZenkakuStage},
+  {"IME on",               Group::kKey,    kImeOn,           kNoSetting,    kNoSetting,     Peeked::kSkipped, ImeOnKeys,           nullptr,              ImeOnStage},
+  {"commit on Space",      Group::kCommit, kOasysKakutei,    kNoSetting,    kNoSetting,     Peeked::kRuns,    SpaceKeys,           nullptr,              SpaceCommitStage},
+  {"commit on Enter",      Group::kCommit, kOasysKakutei,    kNoSetting,    kKakuteiNotCr,  Peeked::kRuns,    EnterKeys,           nullptr,              EnterCommitStage},
+  {"commit keys",          Group::kCommit, kOasysKakutei,    kNoSetting,    kNoSetting,     Peeked::kRuns,    CommitKeysKeys,      nullptr,              CommitKeysStage},
+  {"conversion keys",      Group::kDirect, kOasysKakutei,    kKakuteiInput, kNoSetting,     Peeked::kRuns,    ConversionKeysKeys,  nullptr,              ConversionKeysStage},
+  {"direct commit",        Group::kDirect, kOasysKakutei,    kKakuteiInput, kNoSetting,     Peeked::kRuns,    DirectCommitKeys,    nullptr,              DirectCommitStage},
+  {"browser",              Group::kBrowser, kNoSetting,      kNoSetting,    kNoSetting,     Peeked::kSkipped, EscKeys,             nullptr,              BrowserStage},
 };
 // clang-format on
 
@@ -173,8 +170,8 @@ inline uint32_t RowsClaiming(uintptr_t wParam, intptr_t lParam) {
 }
 
 inline bool GateOpen(const HookSharedBlock& block, const StageRow& row) {
-  return (row.gate == kAlways || block.On(row.gate)) && (row.gate2 == kAlways || block.On(row.gate2)) &&
-         (row.unless == kAlways || !block.On(row.unless));
+  return (row.gate == kNoSetting || block.On(row.gate)) && (row.gate2 == kNoSetting || block.On(row.gate2)) &&
+         (row.unless == kNoSetting || !block.On(row.unless));
 }
 
 // Runs the rows among `rows` that the keystroke reaches, in table order.
