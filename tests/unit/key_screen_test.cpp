@@ -11,7 +11,7 @@
 #include <random>
 #include <sstream>
 
-#include "bench/null_platform.h"
+#include "tests/support/null_platform.h"
 #include "hook/key_screen.h"
 #include "hook/stages.h"
 

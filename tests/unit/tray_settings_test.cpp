@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 
 namespace tavik {
 namespace {
 
-using sim::TrayDesktop;
+using sim::FakeTrayPlatform;
 using tray::TraySettings;
 
 class TraySettingsTest : public ::testing::Test {
@@ -34,7 +34,7 @@ class TraySettingsTest : public ::testing::Test {
     return buffer;
   }
 
-  TrayDesktop desktop;
+  FakeTrayPlatform desktop;
 };
 
 std::string W(const char* key, const char* value) {
