@@ -1,5 +1,8 @@
 #include "sim/desktop_events.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "hook/platform.h"
 #include "sim/overloaded.h"
 #include "sim/print.h"
@@ -8,7 +11,16 @@ namespace tavik::sim {
 
 namespace {
 
-std::string InProcess(const std::string& process) { return process.empty() ? "" : " in " + process; }
+// The pieces one after another. Appended rather than added up: g++ 12 at
+// -O3 takes `"literal" + std::string(...)` for an overlapping copy
+// (-Wrestrict) and fails the Release build.
+std::string Cat(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view p : pieces) out += p;
+  return out;
+}
+
+std::string InProcess(const std::string& process) { return process.empty() ? "" : Cat({" in ", process}); }
 
 std::string Direction(bool up) { return up ? "up " : "down "; }
 
@@ -20,40 +32,40 @@ std::string Format(const Value& value) {
                         [](const SignedNumber& n) { return Signed(n.value); },
                         [](const Named& n) { return n.name; },
                         [](const Text& t) { return t.bytes ? Quoted(*t.bytes) : std::string("NULL"); },
-                        [](const Bytes& b) { return "[" + HexBytes(b.bytes, "") + "]"; },
+                        [](const Bytes& b) { return Cat({"[", HexBytes(b.bytes, ""), "]"}); },
                         [](const Numbers& n) {
                           std::string out;
-                          for (uint64_t v : n.values) out += (out.empty() ? "" : ", ") + Hex(v);
-                          return "[" + out + "]";
+                          for (uint64_t v : n.values) out += Cat({out.empty() ? "" : ", ", Hex(v)});
+                          return Cat({"[", out, "]"});
                         },
                     },
                     value);
 }
 
 std::string Format(const PlatformCall& call) {
-  std::string out = call.function + "(";
-  for (size_t i = 0; i < call.arguments.size(); ++i) out += (i == 0 ? "" : ", ") + Format(call.arguments[i]);
+  std::string out = Cat({call.function, "("});
+  for (size_t i = 0; i < call.arguments.size(); ++i) out += Cat({i == 0 ? "" : ", ", Format(call.arguments[i])});
   out += ")";
-  if (call.result) out += " = " + Format(*call.result);
-  if (call.output) out += " " + Format(*call.output);
-  return out + call.note;
+  if (call.result) out += Cat({" = ", Format(*call.result)});
+  if (call.output) out += Cat({" ", Format(*call.output)});
+  return out += call.note;
 }
 
 std::optional<std::string> TraceLine(const DesktopEvent& event) {
   return std::visit(
       Overloaded{
           [](const KeyInput& k) -> std::optional<std::string> {
-            return std::string(k.synthetic ? "synthetic " : "key ") + Direction(k.up) + KeyText(k.vk, k.scanKey) +
-                   " code " + Signed(k.code) + " lParam " + Hex(k.lParam) + InProcess(k.process);
+            return Cat({k.synthetic ? "synthetic " : "key ", Direction(k.up), KeyText(k.vk, k.scanKey), " code ",
+                        Signed(k.code), " lParam ", Hex(k.lParam), InProcess(k.process)});
           },
           [](const MessageInput& m) -> std::optional<std::string> {
-            return "message " + Hex(m.message) + " code " + std::to_string(m.code) +
-                   (m.removed ? " removed" : " peeked") + InProcess(m.process);
+            return Cat({"message ", Hex(m.message), " code ", std::to_string(m.code), m.removed ? " removed" : " peeked",
+                        InProcess(m.process)});
           },
           [](const KeyFate& f) -> std::optional<std::string> {
             switch (f.kind) {
               case KeyFate::Kind::kDiscarded:
-                return "  -> discarded (" + Signed(f.result) + ")";
+                return Cat({"  -> discarded (", Signed(f.result), ")"});
               case KeyFate::Kind::kLeftInQueue:
                 return "  -> passed, left in the queue";
               case KeyFate::Kind::kPassed:
@@ -62,17 +74,17 @@ std::optional<std::string> TraceLine(const DesktopEvent& event) {
             return "  -> passed";
           },
           [](const Delivery& d) -> std::optional<std::string> {
-            return "  app " + d.window.value_or("(no focus)") + " <- " + Direction(d.up) + KeyText(d.vk, d.scanKey);
+            return Cat({"  app ", d.window.value_or("(no focus)"), " <- ", Direction(d.up), KeyText(d.vk, d.scanKey)});
           },
-          [](const ImeCommitted& c) -> std::optional<std::string> { return "  commit " + Quoted(c.text); },
+          [](const ImeCommitted& c) -> std::optional<std::string> { return Cat({"  commit ", Quoted(c.text)}); },
           [](const ImeConverted& c) -> std::optional<std::string> {
-            return "  convert " + Quoted(c.reading) + " to " + Quoted(c.converted);
+            return Cat({"  convert ", Quoted(c.reading), " to ", Quoted(c.converted)});
           },
           [](const ImeSent& s) -> std::optional<std::string> {
-            return "  app " + s.window + " <- message " + Hex(s.message) + " lParam " +
-                   Hex(static_cast<uint64_t>(s.lParam)) + " (sent)";
+            return Cat({"  app ", s.window, " <- message ", Hex(s.message), " lParam ",
+                        Hex(static_cast<uint64_t>(s.lParam)), " (sent)"});
           },
-          [](const PlatformCall& c) -> std::optional<std::string> { return "  " + Format(c); },
+          [](const PlatformCall& c) -> std::optional<std::string> { return Cat({"  ", Format(c)}); },
           [](const ImeTold&) -> std::optional<std::string> { return std::nullopt; },
           [](const Remark& r) -> std::optional<std::string> { return r.text; },
       },
@@ -89,7 +101,7 @@ std::string Word(const ImeTold& told) {
     case w32::CPS_CANCEL:
       return "cancel";
     default:
-      return "cps:" + std::to_string(told.index);
+      return Cat({"cps:", std::to_string(told.index)});
   }
 }
 

@@ -38,8 +38,8 @@ class TraySettingsTest : public ::testing::Test {
 };
 
 std::string W(const char* key, const char* value) {
-  return std::string("WritePrivateProfileStringA(\"") + key + "\", " +
-         (value == nullptr ? std::string("NULL") : "\"" + std::string(value) + "\"") + ")";
+  std::string quoted = value == nullptr ? "NULL" : std::string("\"").append(value).append("\"");
+  return std::string("WritePrivateProfileStringA(\"").append(key).append("\", ").append(quoted).append(")");
 }
 
 TEST_F(TraySettingsTest, NoFileIsResetInExactlyThisOrder) {
