@@ -171,6 +171,7 @@ class Desktop final : public InputPlatform {
   std::vector<ImeTold> imeTold() const;
   // What the IME generated for applications, in order.
   const std::vector<ImeMessage>& imeMessages() const { return imeMessages_; }
+  // A line of the caller's own for the trace, where it stands among the events.
   void Note(const std::string& line) { events_.push_back(Remark{line}); }
 
   // Invariants: contexts taken but not released, blocks not freed, synthetic
