@@ -6,7 +6,7 @@
 
 #include "hook/shared_block.h"
 #include "hook/stages.h"
-#include "bench/null_platform.h"
+#include "tests/support/null_platform.h"
 
 namespace tavik {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/bare_pass_through.h"
-#include "bench/null_platform.h"
+#include "tests/support/null_platform.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 

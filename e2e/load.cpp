@@ -12,6 +12,7 @@
 #include "hook/stages.h"
 #include "sim/keys.h"
 #include "sim/library_hooks.h"
+#include "sim/print.h"
 
 namespace tavik::e2e {
 
@@ -227,9 +228,8 @@ std::string AllSettingsOn() {
 }  // namespace
 
 std::string EventText(const ReceivedKey& k) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%s:0x%02X/0x%02X%s", k.up ? "up" : "down", k.vk, k.scanKey, k.imeTook ? "*" : "");
-  return buf;
+  std::string text = k.up ? "up:" : "down:";
+  return text.append(sim::KeyText(k.vk, k.scanKey)).append(k.imeTook ? "*" : "");
 }
 
 std::vector<LoadBurst> MakeLoadStream(uint32_t keystrokes, uint32_t seed) {

@@ -1,6 +1,9 @@
 // The simulated desktop: a stand-in for Windows, the IME and the keyboard
 // driver, on which the real hook code runs. Every platform call is answered
-// from the state below and written to the trace.
+// from the state below and recorded, with all else that happens, as an
+// event. Its parts: the hook chain and input queue (desktop_input.cpp), the
+// IME model (desktop_ime.cpp), and the traced platform, the calls the hook
+// library makes (desktop_platform.cpp).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +17,9 @@
 
 #include "hook/hook_call.h"
 #include "hook/platform.h"
+#include "sim/desktop_events.h"
 #include "sim/editor_text.h"
+#include "sim/print.h"
 #include "sim/profile.h"
 
 namespace tavik::sim {
@@ -73,6 +78,10 @@ struct ImeMessage {
   bool posted;
   bool operator==(const ImeMessage&) const = default;
 };
+
+// WM_IME_COMPOSITION's lParam for a composition whose string and
+// attributes changed.
+inline constexpr intptr_t kCompositionChanged = w32::GCS_COMPSTR | w32::GCS_COMPATTR;
 
 // The procedures the hook library gave SetWindowsHookExA, as the simulator
 // knows them.
@@ -151,14 +160,19 @@ class Desktop final : public InputPlatform {
   intptr_t RetrieveMessage(int32_t code, bool remove, uint32_t message, intptr_t lParam = 0);
 
   // --- The record ----------------------------------------------------------------
-  const std::vector<std::string>& trace() const { return trace_; }
-  // What the IME was told, in order: "complete", "revert", "cancel" (and
-  // "cps:N" for others) for NI_COMPOSITIONSTR, "configure" for ImmConfigureIMEA.
-  const std::vector<std::string>& imeTold() const { return imeTold_; }
+  // Everything that happened, in order.
+  const std::vector<DesktopEvent>& events() const { return events_; }
+  // The platform calls among the events from `first` on.
+  std::vector<PlatformCall> Calls(size_t first = 0) const;
+  // The trace: the events from `first` on as the report prints them.
+  std::vector<std::string> TraceLines(size_t first = 0) const;
+  // What the IME was told, in order: NI_COMPOSITIONSTR actions it carried
+  // out, and ImmConfigureIMEA.
+  std::vector<ImeTold> imeTold() const;
   // What the IME generated for applications, in order.
   const std::vector<ImeMessage>& imeMessages() const { return imeMessages_; }
-  size_t TraceSize() const { return trace_.size(); }
-  void Note(const std::string& line) { trace_.push_back(line); }
+  // A line of the caller's own for the trace, where it stands among the events.
+  void Note(const std::string& line) { events_.push_back(Remark{line}); }
 
   // Invariants: contexts taken but not released, blocks not freed, synthetic
   // key-downs without their key-up.
@@ -204,7 +218,7 @@ class Desktop final : public InputPlatform {
                                     char* lpReturnedString, uint32_t nSize, const char* lpFileName) override;
   int32_t clock() override;
 
-  // How handles appear in the trace.
+  // What handles are known as in the record.
   std::string Name(Hwnd h) const;
   std::string Name(Himc h) const;
   static std::string Name(Hhook h);
@@ -224,19 +238,31 @@ class Desktop final : public InputPlatform {
   bool Failing(const char* call) const { return failing_.count(call) != 0; }
   Window* WindowOf(Hwnd h);
   Window* WindowOf(Himc h);
-  void Trace(const std::string& line);
+  void Record(PlatformCall call) { events_.push_back(std::move(call)); }
   intptr_t RunChain(int32_t type, int32_t code, uintptr_t wParam, intptr_t lParam);
   intptr_t CallHookAt(size_t index, int32_t code, uintptr_t wParam, intptr_t lParam);
   void Deliver(uint32_t vk, intptr_t lParam);
+
+  // --- The IME model (desktop_ime.cpp) ---
+  // A Japanese IME takes Enter (its commit key) and henkan (its conversion
+  // key) as they go down while it holds a composition.
+  static bool ImeTakes(const Window& w, uint32_t vk, bool up);
   // The IME's composition to the application, at its caret.
   void Commit(Window& w);
   // The henkan key: the composition becomes its converted text.
   void Convert(Window& w);
   // CPS_REVERT: back to what was typed, unconverted.
   void Revert(Window& w);
+  void Cancel(Window& w);
+  // NI_COMPOSITIONSTR with a CPS_ index.
+  void Notify(Window& w, uint32_t index);
   void SendImeMessage(Window& w, uint32_t message, intptr_t lParam);
-  // " in NAME" once the desktop has more than one process, for the trace.
-  std::string InProcess();
+  // ImmGetCandidateListA for the window's first list: its result, and a
+  // note for the record when there is no list to give.
+  uint32_t CandidateListOf(const Window& w, CandidateList* lpCandList, uint32_t dwBufLen, std::string& note) const;
+
+  // The running process's name once the desktop has more than one, for the record.
+  std::string ProcessShown();
   void ProcessKeystroke(int32_t code, uint32_t vk, intptr_t lParam, bool synthetic);
   void NoteKeyboard(int32_t code, uint32_t vk, intptr_t lParam);
   // The synthetic keystrokes sent so far and those they cause, in the order
@@ -276,8 +302,7 @@ class Desktop final : public InputPlatform {
   std::map<uintptr_t, std::vector<uint8_t>> blocks_;
   uintptr_t nextBlock_ = 0x5000;
 
-  std::vector<std::string> trace_;
-  std::vector<std::string> imeTold_;
+  std::vector<DesktopEvent> events_;
   std::vector<ImeMessage> imeMessages_;
 };
 
@@ -290,13 +315,6 @@ inline uint32_t MessageNumber(int32_t code, intptr_t lParam) {
 // lParam of a keystroke: repeat count 1, scan code, extended bit, previous
 // state, transition.
 intptr_t KeystrokeLParam(uint32_t scanKey, bool up, bool previouslyDown);
-
-// "0" or "0x1B": how numbers appear in the trace.
-std::string Hex(uint64_t value);
-
-// "a\"b": how strings appear in the trace, with \", \\, \n and \xNN
-// escapes (bytes below 0x20 and from 0x7F up).
-std::string Quoted(const std::string& bytes);
 
 // The largest block GlobalAlloc gives (64 MiB); a larger size is taken
 // for a miscount, as Windows fails a size it cannot commit.

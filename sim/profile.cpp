@@ -173,7 +173,12 @@ bool ProfileStore::WriteString(const char* section, const char* key, const char*
       while (at > sectionLine + 1 && Trim(lines[at - 1]).empty()) --at;
       lines.insert(lines.begin() + at, entry);
     } else {
-      lines.push_back("[" + std::string(section) + "]");
+      // Appended piece by piece: g++ 12 at -O3 takes `"[" + std::string`
+      // for an overlapping copy (-Wrestrict) and fails the Release build.
+      std::string header = "[";
+      header += section;
+      header += ']';
+      lines.push_back(std::move(header));
       lines.push_back(entry);
     }
   }

@@ -1,8 +1,9 @@
 // What a desktop must do for a scenario to run on it. The scenario
 // interpreter reads the commands, keeps the report and decides every
 // verdict; a desktop only arranges, types and reads back. The simulated
-// desktop (sim/) and the real one under Wine (e2e/) each implement this, so
-// a new command costs one method per desktop.
+// desktop (SimScenarioDesktop, sim/) and the real one under Wine
+// (WineScenarioDesktop, e2e/) each implement this, so a new command costs
+// one method per desktop.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/desktop_events.h"
 #include "sim/scenario.h"
 
 namespace tavik::sim {
@@ -98,12 +100,12 @@ class ScenarioDesktop {
   virtual intptr_t RetrieveMessage(const cmd::Message&) = 0;
 
   // --- Reading back -----------------------------------------------------------------
-  // Platform calls the hooks made in the last step, as the trace prints them.
-  virtual std::vector<std::string> StepCalls() = 0;
+  // Platform calls the hooks made in the last step.
+  virtual std::vector<PlatformCall> StepCalls() = 0;
   // Keystrokes delivered to an application in the last step.
   virtual std::vector<KeyEvent> StepDelivered() = 0;
   // What the IME was told in the last step.
-  virtual std::vector<std::string> StepImeTold() = 0;
+  virtual std::vector<ImeTold> StepImeTold() = 0;
   virtual int64_t Word(const std::string& name) = 0;
   virtual ImeState Ime() = 0;
   virtual std::string Committed() = 0;

@@ -1,24 +1,21 @@
 // The scenario interpreter: one reading of the commands for every desktop.
 // Which desktop runs a scenario changes what can be arranged and seen, never
 // what a command means or how its verdict is printed.
-#include <cstdio>
-
-#include "sim/desktop.h"
+#include "sim/overloaded.h"
+#include "sim/print.h"
 #include "sim/scenario_desktop.h"
 
 namespace tavik::sim {
 
 namespace {
 
-std::string KeyText(const KeyId& k) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%02X/0x%02X", k.vk, k.scanKey);
-  return buf;
-}
-
 std::string EventsText(const std::vector<KeyEvent>& events) {
   std::string out;
-  for (const KeyEvent& e : events) out += (out.empty() ? "" : " ") + std::string(e.up ? "up:" : "down:") + KeyText(e.key);
+  for (const KeyEvent& e : events) {
+    if (!out.empty()) out += ' ';
+    out += e.up ? "up:" : "down:";
+    out += KeyText(e.key.vk, e.key.scanKey);
+  }
   return out.empty() ? "none" : out;
 }
 
@@ -28,22 +25,6 @@ bool SameEvents(const std::vector<KeyEvent>& a, const std::vector<KeyEvent>& b) 
     if (a[i].up != b[i].up || a[i].key.vk != b[i].key.vk || a[i].key.scanKey != b[i].key.scanKey) return false;
   }
   return true;
-}
-
-std::string SignedText(int64_t v) {
-  return v < 0 ? "-" + Hex(static_cast<uint64_t>(-v)) : Hex(static_cast<uint64_t>(v));
-}
-
-std::string ByteText(const std::string& bytes) {
-  if (bytes.empty()) return "none";
-  std::string out;
-  for (char c : bytes) {
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned char>(c));
-    if (!out.empty()) out += ' ';
-    out += buf;
-  }
-  return out;
 }
 
 std::string WordsText(const std::vector<std::string>& words) {
@@ -75,13 +56,6 @@ bool CallMatches(const std::string& pattern, const std::string& call) {
   if (pattern.find('(') == std::string::npos) return call.substr(0, call.find('(')) == pattern;
   return GlobPrefix(pattern.c_str(), call.c_str());
 }
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 class Interpreter {
  public:
@@ -226,9 +200,9 @@ class Interpreter {
                l.command);
   }
 
-  void Expect(const cmd::ExpectSwallowed&) { Check(result_ != 0, "nonzero", SignedText(result_)); }
-  void Expect(const cmd::ExpectPassed&) { Check(result_ == 0, "0", SignedText(result_)); }
-  void Expect(const cmd::ExpectResult& e) { Check(result_ == e.result, SignedText(e.result), SignedText(result_)); }
+  void Expect(const cmd::ExpectSwallowed&) { Check(result_ != 0, "nonzero", Signed(result_)); }
+  void Expect(const cmd::ExpectPassed&) { Check(result_ == 0, "0", Signed(result_)); }
+  void Expect(const cmd::ExpectResult& e) { Check(result_ == e.result, Signed(e.result), Signed(result_)); }
 
   void Expect(const cmd::ExpectCall& e) {
     size_t n = Matching(e.pattern).size();
@@ -241,7 +215,7 @@ class Interpreter {
   }
 
   void Expect(const cmd::ExpectCalls& e) {
-    std::vector<std::string> calls = desktop_.StepCalls();
+    std::vector<std::string> calls = StepCalls();
     size_t at = 0;
     std::string missing;
     for (const std::string& pattern : e.patterns) {
@@ -283,16 +257,17 @@ class Interpreter {
 
   void Expect(const cmd::ExpectImeComposition& e) {
     std::string got = desktop_.Ime().composition;
-    Check(got == e.bytes, ByteText(e.bytes), ByteText(got));
+    Check(got == e.bytes, HexBytes(e.bytes), HexBytes(got));
   }
 
   void Expect(const cmd::ExpectImeAttributes& e) {
     std::string got = desktop_.Ime().attributes;
-    Check(got == e.bytes, ByteText(e.bytes), ByteText(got));
+    Check(got == e.bytes, HexBytes(e.bytes), HexBytes(got));
   }
 
   void Expect(const cmd::ExpectImeTold& e) {
-    std::vector<std::string> told = desktop_.StepImeTold();
+    std::vector<std::string> told;
+    for (const ImeTold& t : desktop_.StepImeTold()) told.push_back(Word(t));
     Check(told == e.told, WordsText(e.told), WordsText(told));
   }
 
@@ -316,9 +291,16 @@ class Interpreter {
     Check(on == e.on, e.on ? "on" : "off", on ? "on" : "off");
   }
 
+  // The step's calls as patterns see them: as the trace prints them.
+  std::vector<std::string> StepCalls() {
+    std::vector<std::string> calls;
+    for (const PlatformCall& c : desktop_.StepCalls()) calls.push_back(Format(c));
+    return calls;
+  }
+
   std::vector<std::string> Matching(const std::string& pattern) {
     std::vector<std::string> found;
-    for (const std::string& call : desktop_.StepCalls()) {
+    for (const std::string& call : StepCalls()) {
       if (CallMatches(pattern, call)) found.push_back(call);
     }
     return found;

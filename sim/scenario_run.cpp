@@ -1,5 +1,5 @@
 // Scenarios on the simulated desktop: everything can be arranged and every
-// platform call the hooks make is seen.
+// platform call the hooks make is seen, read from the desktop's events.
 #include "common/settings.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
@@ -16,9 +16,9 @@ constexpr const char kDefaultWindow[] = "editor";
 constexpr const char kDefaultImeFile[] = "TESTIME.IME";
 constexpr const char kDefaultHost[] = "C:\\Program Files\\Editor\\editor.exe";
 
-class SimulatedDesktop final : public ScenarioDesktop {
+class SimScenarioDesktop final : public ScenarioDesktop {
  public:
-  SimulatedDesktop() {
+  SimScenarioDesktop() {
     desktop_.AddWindow(kDefaultWindow);
     desktop_.SetFocus(kDefaultWindow);
     current_ = kDefaultWindow;
@@ -98,10 +98,7 @@ class SimulatedDesktop final : public ScenarioDesktop {
   void Arrange(const cmd::Set& c) override { WriteBlockWord(block_, c.word, c.value); }
   void Arrange(const cmd::Text& c) override { Current().text.Set(c.bytes); }
 
-  void BeginStep() override {
-    stepStart_ = desktop_.TraceSize();
-    stepTold_ = desktop_.imeTold().size();
-  }
+  void BeginStep() override { stepStart_ = desktop_.events().size(); }
   intptr_t HookStart() override {
     intptr_t r = tavik::HookStart(desktop_, block_, kModuleInstance, kKeyboardProcToken, kMessageProcToken);
     desktop_.Note("  -> HookStart returned " + Hex(static_cast<uint32_t>(r)));
@@ -122,41 +119,22 @@ class SimulatedDesktop final : public ScenarioDesktop {
     return desktop_.RetrieveMessage(c.code, !c.peek, c.message);
   }
 
-  std::vector<std::string> StepCalls() override {
-    std::vector<std::string> calls;
-    const auto& t = desktop_.trace();
-    for (size_t i = stepStart_; i < t.size(); ++i) {
-      const std::string& l = t[i];
-      if (l.rfind("  ", 0) != 0) continue;
-      std::string s = l.substr(2);
-      if (s.rfind("->", 0) == 0 || s.rfind("app ", 0) == 0 || s.rfind("commit ", 0) == 0 ||
-          s.rfind("convert ", 0) == 0) {
-        continue;
-      }
-      calls.push_back(s);
-    }
-    return calls;
-  }
-  // Read from the trace's "app NAME <- down 0xVV/0xSSS" lines, so that
-  // keystrokes to every window count, in the order they came.
+  std::vector<PlatformCall> StepCalls() override { return desktop_.Calls(stepStart_); }
+  // Keystrokes to every window count, in the order they came.
   std::vector<KeyEvent> StepDelivered() override {
     std::vector<KeyEvent> got;
-    const auto& t = desktop_.trace();
-    for (size_t i = stepStart_; i < t.size(); ++i) {
-      size_t arrow = t[i].find(" <- ");
-      if (t[i].rfind("  app ", 0) != 0 || arrow == std::string::npos) continue;
-      std::string e = t[i].substr(arrow + 4);
-      size_t blank = e.find(' ');
-      std::string direction = e.substr(0, blank);
-      if (direction != "down" && direction != "up") continue;  // a message, not a keystroke
-      auto key = LookUpKey(e.substr(blank + 1));
-      if (key) got.push_back(KeyEvent{*key, direction == "up"});
+    for (size_t i = stepStart_; i < desktop_.events().size(); ++i) {
+      const auto* d = std::get_if<Delivery>(&desktop_.events()[i]);
+      if (d != nullptr) got.push_back(KeyEvent{{d->vk, d->scanKey}, d->up});
     }
     return got;
   }
-  std::vector<std::string> StepImeTold() override {
-    return std::vector<std::string>(desktop_.imeTold().begin() + static_cast<std::ptrdiff_t>(stepTold_),
-                                    desktop_.imeTold().end());
+  std::vector<ImeTold> StepImeTold() override {
+    std::vector<ImeTold> told;
+    for (size_t i = stepStart_; i < desktop_.events().size(); ++i) {
+      if (const auto* t = std::get_if<ImeTold>(&desktop_.events()[i])) told.push_back(*t);
+    }
+    return told;
   }
   int64_t Word(const std::string& name) override { return ReadBlockWord(block_, name); }
   ImeState Ime() override {
@@ -171,9 +149,8 @@ class SimulatedDesktop final : public ScenarioDesktop {
   bool Toggled(const KeyId& key) override { return desktop_.Toggled(key.vk); }
 
   std::vector<std::string> TakeTrace() override {
-    const auto& t = desktop_.trace();
-    std::vector<std::string> lines(t.begin() + static_cast<std::ptrdiff_t>(printed_), t.end());
-    printed_ = t.size();
+    std::vector<std::string> lines = desktop_.TraceLines(printed_);
+    printed_ = desktop_.events().size();
     return lines;
   }
 
@@ -185,15 +162,14 @@ class SimulatedDesktop final : public ScenarioDesktop {
   Desktop desktop_;
   HookSharedBlock block_{};
   std::string current_;
-  size_t stepStart_ = 0;
-  size_t stepTold_ = 0;
-  size_t printed_ = 0;
+  size_t stepStart_ = 0;  // the first event of the step
+  size_t printed_ = 0;    // the first event not yet in the report
 };
 
 }  // namespace
 
 RunResult RunScenario(const Scenario& scenario) {
-  SimulatedDesktop desktop;
+  SimScenarioDesktop desktop;
   RunResult r;
   r.passed = Interpret(scenario, desktop, [&r](const std::string& line) { r.report.push_back(line); }) ==
              Verdict::kPassed;

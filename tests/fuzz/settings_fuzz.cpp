@@ -8,7 +8,7 @@
 
 #include "hook/shared_block.h"
 #include "sim/desktop.h"
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 #include "tray/tray.h"
 
 namespace {
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HookEnd(desktop, block);
   if (desktop.HookInstalled(w32::WH_KEYBOARD) || desktop.HookInstalled(w32::WH_GETMESSAGE)) Broken("hooks left");
 
-  sim::TrayDesktop tray;
+  sim::FakeTrayPlatform tray;
   tray.profiles().SetFile(kSettingsFile, text);
   tray::OsVersion version{148, w32::VER_PLATFORM_WIN32_NT};
   tray::TraySettings first{};

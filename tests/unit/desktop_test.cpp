@@ -158,7 +158,7 @@ TEST_F(DesktopTest, CompositionReadsLikeImm32) {
   desktop.ImmNotifyIME(himc, w32::NI_COMPOSITIONSTR, w32::CPS_CANCEL, 0);
   EXPECT_TRUE(w.composition.empty());
   EXPECT_EQ(w.committed, "\x83\x4A\x83\x4C");
-  EXPECT_EQ(desktop.imeTold(), (std::vector<std::string>{"revert", "complete", "cancel"}));
+  EXPECT_EQ(desktop.imeTold(), (std::vector<ImeTold>{{w32::CPS_REVERT}, {w32::CPS_COMPLETE}, {w32::CPS_CANCEL}}));
   desktop.ImmReleaseContext(desktop.GetFocus(), himc);
 }
 
@@ -226,7 +226,7 @@ TEST_F(DesktopTest, ACandidateListTooLargeToHoldIsNoListAndWritesNothing) {
     EXPECT_EQ(desktop.ImmGetCandidateListA(himc, 0, reinterpret_cast<CandidateList*>(buf.data()), 64), 0u);
     EXPECT_EQ(buf, std::vector<uint8_t>(64, 0xEE));
   }
-  EXPECT_NE(desktop.trace().back().find("more than the IME can hold"), std::string::npos) << desktop.trace().back();
+  EXPECT_NE(desktop.Calls().back().note.find("more than the IME can hold"), std::string::npos);
   desktop.ImmReleaseContext(desktop.GetFocus(), himc);
 }
 
@@ -423,15 +423,15 @@ TEST_F(DesktopTest, EachProcessKeepsItsClockAndVariablesAndInputRunsInTheFocused
   EXPECT_EQ(desktop.ProcessNamed("second").variables.armedTime, 3);
 }
 
-TEST_F(DesktopTest, TheTraceNamesTheProcessOnlyOnceThereIsMoreThanOne) {
+TEST_F(DesktopTest, TheRecordNamesTheProcessOnlyOnceThereIsMoreThanOne) {
   Press(0x41, 0x1E);
-  EXPECT_EQ(desktop.trace().front(), "key down 0x41/0x1E code 0 lParam 0x1E0001");
+  EXPECT_EQ(std::get<KeyInput>(desktop.events().front()).process, "");
   desktop.ProcessNamed("second");
-  size_t from = desktop.TraceSize();
+  size_t from = desktop.events().size();
   Press(0x41, 0x1E);
   desktop.RetrieveMessage(0, true, w32::WM_IME_COMPOSITION);
-  EXPECT_EQ(desktop.trace()[from], "key down 0x41/0x1E code 0 lParam 0x1E0001 in app");
-  EXPECT_EQ(desktop.trace().back(), "message 0x10F code 0 removed in app");
+  EXPECT_EQ(std::get<KeyInput>(desktop.events()[from]).process, "app");
+  EXPECT_EQ(std::get<MessageInput>(desktop.events().back()).process, "app");
 }
 
 TEST_F(DesktopTest, ModuleFileNameIsTruncatedAndTerminated) {

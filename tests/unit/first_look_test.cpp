@@ -11,8 +11,8 @@
 #include <random>
 #include <sstream>
 
-#include "bench/null_platform.h"
 #include "hook/stage_table.h"
+#include "tests/support/null_platform.h"
 
 namespace tavik {
 namespace {

@@ -12,6 +12,16 @@ namespace {
 
 using sim::Desktop;
 
+// The UnhookWindowsHookEx calls HookEnd makes, in order, and one of them.
+std::vector<sim::PlatformCall> Unhooks(const Desktop& desktop) {
+  std::vector<sim::PlatformCall> out = desktop.Calls();
+  std::erase_if(out, [](const sim::PlatformCall& c) { return c.function != "UnhookWindowsHookEx"; });
+  return out;
+}
+sim::PlatformCall Unhook(Hhook h, uint64_t result = 1) {
+  return {"UnhookWindowsHookEx", {sim::Named{Desktop::Name(h)}}, sim::Number{result}};
+}
+
 class HookStartTest : public ::testing::Test {
  protected:
   int32_t Start() { return HookStart(desktop, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken); }
@@ -36,13 +46,12 @@ TEST_F(HookStartTest, NoSettingsFileGivesExactlyTheFourDefaultFlags) {
 TEST_F(HookStartTest, ReadsEveryKeyInTableOrderFromTheSettingsFile) {
   Start();
   int next = 0;
-  for (const std::string& line : desktop.trace()) {
-    if (line.find("GetPrivateProfileStringA(\"TAVIK\", \"") == std::string::npos) continue;
+  for (const sim::PlatformCall& c : desktop.Calls()) {
+    if (c.function != "GetPrivateProfileStringA" || c.arguments.at(0) != sim::Value{sim::Text{"TAVIK"}}) continue;
     ASSERT_LT(next, kSettingCount);
-    std::string expected = std::string("\"") + kSettingKeys[next].name + "\", \"" + kSettingKeys[next].defaultValue +
-                           "\", buf, 0x100, \".\\\\tavik.ini\")";
-    EXPECT_NE(line.find(expected), std::string::npos) << line;
-    ++next;
+    const SettingKey& key = kSettingKeys[next++];
+    EXPECT_EQ(c.arguments, (std::vector<sim::Value>{sim::Text{"TAVIK"}, sim::Text{key.name}, sim::Text{key.defaultValue},
+                                                    sim::Named{"buf"}, sim::Number{0x100}, sim::Text{".\\tavik.ini"}}));
   }
   EXPECT_EQ(next, kSettingCount);
 }
@@ -63,7 +72,7 @@ TEST_F(HookStartTest, OnlyThisLibrarysOwnHandlesAreWrittenAndRemoved) {
   EXPECT_EQ(block.hooks[kThisLibrary].message, 0u);
   EXPECT_EQ(block.hooks[other].keyboard, 0x1234u);
   EXPECT_EQ(block.hooks[other].message, 0x5678u);
-  for (const std::string& line : desktop.trace()) EXPECT_EQ(line.find("UnhookWindowsHookEx(0x1234"), std::string::npos);
+  for (const sim::PlatformCall& c : Unhooks(desktop)) EXPECT_NE(c.arguments, Unhook(Hhook{0x1234}).arguments);
 }
 
 TEST_F(HookStartTest, EachFlagFollowsItsOwnKey) {
@@ -160,32 +169,22 @@ TEST_F(HookStartTest, StartClearsRuntimeWordsButStopKeepsThem) {
   for (int32_t* w : words) EXPECT_EQ(*w, 0);
 }
 
-// The UnhookWindowsHookEx calls HookEnd makes, in order.
-std::vector<std::string> Unhooks(const Desktop& desktop) {
-  std::vector<std::string> out;
-  for (const std::string& line : desktop.trace()) {
-    if (line.find("UnhookWindowsHookEx(") != std::string::npos) out.push_back(line.substr(line.find('U')));
-  }
-  return out;
-}
-
 TEST_F(HookStartTest, HookEndUnhooksTheKeyboardHookEvenWhenNoneIsSet) {
   HookEnd(desktop, block);
-  EXPECT_EQ(Unhooks(desktop), std::vector<std::string>{"UnhookWindowsHookEx(NULL) = 0"})
+  EXPECT_EQ(Unhooks(desktop), std::vector<sim::PlatformCall>{Unhook(Hhook{}, 0)})
       << "no message hook was installed, so none is unhooked";
 }
 
 TEST_F(HookStartTest, HookEndUnhooksTheMessageHookOnlyWhenOneWasInstalled) {
   Start();
   HookEnd(desktop, block);
-  EXPECT_EQ(Unhooks(desktop), std::vector<std::string>{"UnhookWindowsHookEx(hook1) = 0x1"});
+  EXPECT_EQ(Unhooks(desktop), std::vector<sim::PlatformCall>{Unhook(Hhook{1})});
 
   Desktop second;
   second.profiles().SetFile(kSettingsFile, "[TAVIK]\r\nKAKUTEI INPUT=1\r\n");
   HookStart(second, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken);
   HookEnd(second, block);
-  EXPECT_EQ(Unhooks(second),
-            (std::vector<std::string>{"UnhookWindowsHookEx(hook1) = 0x1", "UnhookWindowsHookEx(hook2) = 0x1"}));
+  EXPECT_EQ(Unhooks(second), (std::vector<sim::PlatformCall>{Unhook(Hhook{1}), Unhook(Hhook{2})}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -122,7 +123,7 @@ TEST_F(ProbeTest, ImeFileNameIsReadIntoExactlyItsBuffer) {
   ASSERT_TRUE(ReadImeFileName(desktop, storage.imeFileName));
   EXPECT_EQ(storage.composition[0], 0xCC);
   EXPECT_EQ(std::strlen(storage.imeFileName), 127u);
-  EXPECT_NE(desktop.trace().back().find(", buf, 0x80) = 0x7F"), std::string::npos) << desktop.trace().back();
+  EXPECT_EQ(desktop.Calls().back().result, sim::Value{sim::Number{0x7F}}) << "with a buffer of 0x80";
 }
 
 TEST_F(ProbeTest, HostPathThatFillsMaxPathWithItsTerminatorIsRead) {
@@ -163,9 +164,7 @@ TEST_F(ProbeTest, ContextIsReleasedOnceOnEveryPath) {
     EXPECT_EQ(s.conversion, 0u) << "a failed read never tests as a mode";
   }
   EXPECT_TRUE(desktop.InvariantViolations().empty());
-  int released = 0;
-  for (const std::string& line : desktop.trace()) released += line.find("ImmReleaseContext") != std::string::npos;
-  EXPECT_EQ(released, 2);
+  EXPECT_EQ(std::ranges::count(desktop.Calls(), "ImmReleaseContext", &sim::PlatformCall::function), 2);
 }
 
 TEST_F(ProbeTest, CompositionAttributesAreTheAttributeBytesNotTheString) {
@@ -188,10 +187,11 @@ TEST_F(ProbeTest, CapsLockOnTestsTheWholeWordAndToggleSendsAPressWithScanZero) {
   EXPECT_FALSE(CapsLockOn(desktop));
   desktop.SetKeyState(w32::VK_CAPITAL, 0xFF80);  // held, not toggled
   EXPECT_TRUE(CapsLockOn(desktop));
-  size_t before = desktop.trace().size();
+  size_t before = desktop.events().size();
   ToggleCapsLock(desktop);
-  std::vector<std::string> sent(desktop.trace().begin() + static_cast<std::ptrdiff_t>(before), desktop.trace().end());
-  EXPECT_EQ(sent, (std::vector<std::string>{"  keybd_event(0x14, 0, 0x1, 0)", "  keybd_event(0x14, 0, 0x3, 0)"}));
+  EXPECT_EQ(desktop.Calls(before), (std::vector<sim::PlatformCall>{
+      {"keybd_event", {sim::Number{0x14}, sim::Number{0}, sim::Number{1}, sim::Number{0}}},
+      {"keybd_event", {sim::Number{0x14}, sim::Number{0}, sim::Number{3}, sim::Number{0}}}}));
 }
 
 TEST_F(ProbeTest, HeldLooksAtBit15Only) {

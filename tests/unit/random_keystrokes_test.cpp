@@ -34,7 +34,7 @@ std::string TypeAtRandom(unsigned seed, int steps) {
   std::mt19937 rng(seed);
   std::string failure = typing::TypeSession(rng, steps, desktop);
   if (!failure.empty() && FromEnvironment("TAVIK_RANDOM_TRACE", 0) == 1) {
-    for (const std::string& line : desktop.trace()) std::printf("%s\n", line.c_str());
+    for (const std::string& line : desktop.TraceLines()) std::printf("%s\n", line.c_str());
   }
   return failure;
 }

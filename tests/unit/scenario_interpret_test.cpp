@@ -63,9 +63,9 @@ class RecordingDesktop final : public ScenarioDesktop {
   intptr_t CallHook(const cmd::Hook&) override { return result; }
   intptr_t RetrieveMessage(const cmd::Message&) override { return result; }
 
-  std::vector<std::string> StepCalls() override { return calls; }
+  std::vector<PlatformCall> StepCalls() override { return calls; }
   std::vector<KeyEvent> StepDelivered() override { return delivered; }
-  std::vector<std::string> StepImeTold() override { return told; }
+  std::vector<ImeTold> StepImeTold() override { return told; }
   int64_t Word(const std::string&) override { return word; }
   ImeState Ime() override { return ime; }
   std::string Committed() override { return committed; }
@@ -78,9 +78,9 @@ class RecordingDesktop final : public ScenarioDesktop {
   std::vector<std::string> endProblems;
   std::vector<std::string> log;
   intptr_t result = 0;
-  std::vector<std::string> calls;
+  std::vector<PlatformCall> calls;
   std::vector<KeyEvent> delivered;
-  std::vector<std::string> told;
+  std::vector<ImeTold> told;
   int64_t word = 0;
   ImeState ime;
   std::string committed;
@@ -185,9 +185,10 @@ TEST(ScenarioInterpret, ADesktopThatCannotBeginRunsNoCommandButIsCleanedUp) {
 TEST(ScenarioInterpret, FailuresShowWhatWasExpectedBesideWhatWasFound) {
   RecordingDesktop desktop;
   desktop.result = -2;
-  desktop.calls = {"GetFocus() = editor", "keybd_event(0x1B, 0x64, 0x1, 0)", "keybd_event(0x1B, 0x64, 0x3, 0)"};
+  auto send = [](uint64_t f) { return PlatformCall{"keybd_event", {Number{0x1B}, Number{0x64}, Number{f}, Number{0}}}; };
+  desktop.calls = {{"GetFocus", {}, Named{"editor"}}, send(1), send(3)};
   desktop.delivered = {KeyEvent{{0x1B, 0x164}, false}};
-  desktop.told = {"complete"};
+  desktop.told = {{1}};  // CPS_COMPLETE
   desktop.word = 3;
   desktop.ime = ImeState{false, 0x19, "\x82\xA0", std::string(2, '\0')};
   desktop.committed = "ab";

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 
 namespace tavik {
 namespace {
 
-using sim::TrayDesktop;
+using sim::FakeTrayPlatform;
 using tray::HelperState;
 using tray::TrayState;
 
@@ -33,7 +33,7 @@ class TrayHelperTest : public ::testing::Test {
   TrayHelperTest() { desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"}); }
 
   // The program started as the hidden window's initialisation starts it.
-  void Start(TrayDesktop::Helper helper, uint32_t exitCode = 0) {
+  void Start(FakeTrayPlatform::Helper helper, uint32_t exitCode = 0) {
     desktop.SetHelper(helper, exitCode);
     ASSERT_TRUE(tray::StartHookLibrary(desktop, state, kWindow, "tavik"))
         << "the program runs on, whatever became of the helper";
@@ -57,13 +57,13 @@ class TrayHelperTest : public ::testing::Test {
     return static_cast<size_t>(it - desktop.trace().begin());
   }
 
-  TrayDesktop desktop;
+  FakeTrayPlatform desktop;
   TrayState state;
 };
 
 TEST_F(TrayHelperTest, StartedBesideTheProgramAfterItsHooksWithWhatItNeedsToEndWithIt) {
   desktop.SetProgramPath("D:\\Tools\\tavik\\tavik.exe");
-  Start(TrayDesktop::Helper::kStartsHooks);
+  Start(FakeTrayPlatform::Helper::kStartsHooks);
   std::vector<std::string> created = desktop.Calls("CreateProcessA");
   ASSERT_EQ(created.size(), 1u);
   EXPECT_EQ(created[0].find("CreateProcessA(\"D:\\Tools\\tavik\\tavik32.exe\", \"\"D:\\Tools\\tavik\\tavik32.exe\" "),
@@ -79,7 +79,7 @@ TEST_F(TrayHelperTest, StartedBesideTheProgramAfterItsHooksWithWhatItNeedsToEndW
 }
 
 TEST_F(TrayHelperTest, RestartedOnlyWhenTheHooksAreAndWaitedFor) {
-  Start(TrayDesktop::Helper::kStartsHooks);
+  Start(FakeTrayPlatform::Helper::kStartsHooks);
   std::vector<std::string> order;
   desktop.OnExportCalled([&](const std::string& name) { order.push_back(name); });
   SettingsOk();
@@ -105,7 +105,7 @@ TEST_F(TrayHelperTest, RestartedOnlyWhenTheHooksAreAndWaitedFor) {
 }
 
 TEST_F(TrayHelperTest, EndedWithTheProgramAfterItsHookEndAndNothingLeftOpen) {
-  Start(TrayDesktop::Helper::kStartsHooks);
+  Start(FakeTrayPlatform::Helper::kStartsHooks);
   desktop.ClearTrace();
   tray::ShutDown(desktop, state);
   EXPECT_FALSE(desktop.HelperRunning());
@@ -117,7 +117,7 @@ TEST_F(TrayHelperTest, EndedWithTheProgramAfterItsHookEndAndNothingLeftOpen) {
 }
 
 TEST_F(TrayHelperTest, AHelperThatDoesNotEndWhenToldIsEnded) {
-  Start(TrayDesktop::Helper::kStartsHooks);
+  Start(FakeTrayPlatform::Helper::kStartsHooks);
   desktop.HelperStopsListening();
   desktop.ClearTrace();
   tray::ShutDown(desktop, state);
@@ -128,7 +128,7 @@ TEST_F(TrayHelperTest, AHelperThatDoesNotEndWhenToldIsEnded) {
 }
 
 TEST_F(TrayHelperTest, AHelperThatStopsAnsweringIsEndedAtTheRestartAndTheAboutBoxSaysSo) {
-  Start(TrayDesktop::Helper::kStartsHooks);
+  Start(FakeTrayPlatform::Helper::kStartsHooks);
   desktop.HelperStopsListening();
   SettingsOk();
   EXPECT_FALSE(desktop.HelperRunning());
@@ -141,20 +141,20 @@ TEST_F(TrayHelperTest, AHelperThatStopsAnsweringIsEndedAtTheRestartAndTheAboutBo
 
 TEST_F(TrayHelperTest, MissingOrBrokenThirtyTwoBitFilesLeaveTheProgramRunningWithOneLineToSay) {
   struct Case {
-    TrayDesktop::Helper helper;
+    FakeTrayPlatform::Helper helper;
     uint32_t exitCode;
     HelperState state;
     const char* note;
   };
   const Case cases[] = {
-      {TrayDesktop::Helper::kAbsent, 0, HelperState::kNotFound, tray::kNoHelperNote},
-      {TrayDesktop::Helper::kEndsAtOnce, tray::kHelperNoLibrary, HelperState::kNoLibrary, tray::kNoLibrary32Note},
-      {TrayDesktop::Helper::kEndsAtOnce, tray::kHelperNoExport, HelperState::kNoLibrary, tray::kNoLibrary32Note},
-      {TrayDesktop::Helper::kEndsAtOnce, 0xC0000005, HelperState::kNotResponding, tray::kHelperStoppedNote},
-      {TrayDesktop::Helper::kSilent, 0, HelperState::kNotResponding, tray::kHelperStoppedNote},
+      {FakeTrayPlatform::Helper::kAbsent, 0, HelperState::kNotFound, tray::kNoHelperNote},
+      {FakeTrayPlatform::Helper::kEndsAtOnce, tray::kHelperNoLibrary, HelperState::kNoLibrary, tray::kNoLibrary32Note},
+      {FakeTrayPlatform::Helper::kEndsAtOnce, tray::kHelperNoExport, HelperState::kNoLibrary, tray::kNoLibrary32Note},
+      {FakeTrayPlatform::Helper::kEndsAtOnce, 0xC0000005, HelperState::kNotResponding, tray::kHelperStoppedNote},
+      {FakeTrayPlatform::Helper::kSilent, 0, HelperState::kNotResponding, tray::kHelperStoppedNote},
   };
   for (const Case& c : cases) {
-    desktop = TrayDesktop{};
+    desktop = FakeTrayPlatform{};
     desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
     state = TrayState{};
     Start(c.helper, c.exitCode);
@@ -179,7 +179,7 @@ TEST_F(TrayHelperTest, MissingOrBrokenThirtyTwoBitFilesLeaveTheProgramRunningWit
 
 TEST_F(TrayHelperTest, NoHelperWithoutTheHookLibrary) {
   desktop.SetHookLibrary(std::nullopt);
-  desktop.SetHelper(TrayDesktop::Helper::kStartsHooks);
+  desktop.SetHelper(FakeTrayPlatform::Helper::kStartsHooks);
   EXPECT_FALSE(tray::StartHookLibrary(desktop, state, kWindow, "tavik"));
   EXPECT_TRUE(desktop.Calls("CreateProcessA").empty());
   EXPECT_EQ(tray::HelperNote(state), nullptr) << "the program ends; there is no About box to fill";

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 
 namespace tavik {
 namespace {
 
 using sim::DialogRecord;
-using sim::TrayDesktop;
+using sim::FakeTrayPlatform;
 using tray::TrayState;
 
 constexpr Hwnd kWindow{7};
@@ -33,10 +33,10 @@ class TrayStartTest : public ::testing::Test {
  protected:
   TrayStartTest() {
     desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
-    desktop.SetHelper(TrayDesktop::Helper::kStartsHooks);
+    desktop.SetHelper(FakeTrayPlatform::Helper::kStartsHooks);
   }
   bool Start() { return tray::StartHookLibrary(desktop, state, kWindow, "tavik"); }
-  TrayDesktop desktop;
+  FakeTrayPlatform desktop;
   TrayState state;
 };
 
@@ -110,7 +110,7 @@ TEST_F(TrayStartTest, MissingLibraryIsToldOnceAndTouchesNothing) {
 
 TEST_F(TrayStartTest, LibraryWithoutAnExportIsNamedFreedAndNeverCalled) {
   for (const char* present : {"HookStart", "HookEnd", ""}) {
-    TrayDesktop d;
+    FakeTrayPlatform d;
     d.SetHookLibrary(std::set<std::string>{present});
     TrayState s;
     EXPECT_FALSE(tray::StartHookLibrary(d, s, kWindow, "tavik")) << present;

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 
 namespace tavik {
 namespace {
 
-using sim::TrayDesktop;
+using sim::FakeTrayPlatform;
 using tray::TraySettings;
 
 class TraySettingsTest : public ::testing::Test {
@@ -34,12 +34,12 @@ class TraySettingsTest : public ::testing::Test {
     return buffer;
   }
 
-  TrayDesktop desktop;
+  FakeTrayPlatform desktop;
 };
 
 std::string W(const char* key, const char* value) {
-  return std::string("WritePrivateProfileStringA(\"") + key + "\", " +
-         (value == nullptr ? std::string("NULL") : "\"" + std::string(value) + "\"") + ")";
+  std::string quoted = value == nullptr ? "NULL" : std::string("\"").append(value).append("\"");
+  return std::string("WritePrivateProfileStringA(\"").append(key).append("\", ").append(quoted).append(")");
 }
 
 TEST_F(TraySettingsTest, NoFileIsResetInExactlyThisOrder) {

@@ -1,6 +1,6 @@
-// The tray program's side of the simulated desktop: mutexes, a loadable hook
-// library, the settings file, message boxes and the notification area, each
-// call written to a trace; and the settings dialog's controls.
+// The tray program's test double: a TrayPlatform with mutexes, a loadable
+// hook library, the settings file, message boxes and the notification area,
+// each call written to a trace; and the settings dialog's controls.
 #pragma once
 
 #include <functional>
@@ -15,7 +15,7 @@
 
 namespace tavik::sim {
 
-class TrayDesktop final : public tray::TrayPlatform {
+class FakeTrayPlatform final : public tray::TrayPlatform {
  public:
   // The library LoadLibraryA("tavikhook.dll") finds, with the exports it
   // has; none when unset. Each export, when called, runs `onCall` if given.

@@ -1,10 +1,10 @@
-#include "sim/tray_desktop.h"
+#include "tests/support/fake_tray_platform.h"
 
 #include <cstring>
 
 #include "tray/helper.h"
 
-#include "sim/desktop.h"
+#include "sim/print.h"
 
 namespace tavik::sim {
 
@@ -14,7 +14,7 @@ std::string Text(const char* s) { return s == nullptr ? "NULL" : "\"" + std::str
 
 }  // namespace
 
-std::vector<std::string> TrayDesktop::Calls(const std::string& call) const {
+std::vector<std::string> FakeTrayPlatform::Calls(const std::string& call) const {
   std::vector<std::string> out;
   for (const std::string& line : trace_) {
     if (line.rfind(call + "(", 0) == 0) out.push_back(line);
@@ -22,7 +22,7 @@ std::vector<std::string> TrayDesktop::Calls(const std::string& call) const {
   return out;
 }
 
-tray::Handle TrayDesktop::CreateMutexA(int32_t bInitialOwner, const char* lpName) {
+tray::Handle FakeTrayPlatform::CreateMutexA(int32_t bInitialOwner, const char* lpName) {
   std::string name = lpName == nullptr ? "" : lpName;
   lastError_ = mutexes_.count(name) != 0 ? w32::ERROR_ALREADY_EXISTS : 0;
   mutexes_.insert(name);
@@ -30,13 +30,13 @@ tray::Handle TrayDesktop::CreateMutexA(int32_t bInitialOwner, const char* lpName
   return tray::Handle{0x100};
 }
 
-tray::Hmodule TrayDesktop::LoadLibraryA(const char* lpLibFileName) {
+tray::Hmodule FakeTrayPlatform::LoadLibraryA(const char* lpLibFileName) {
   loaded_ = exports_.has_value() && std::string(lpLibFileName) == tray::kHookLibraryName;
   trace_.push_back("LoadLibraryA(" + Text(lpLibFileName) + ") = " + (loaded_ ? "hlib" : "NULL"));
   return loaded_ ? tray::Hmodule{0x200} : tray::Hmodule{};
 }
 
-tray::FarProc TrayDesktop::GetProcAddress(tray::Hmodule hModule, const char* lpProcName) {
+tray::FarProc FakeTrayPlatform::GetProcAddress(tray::Hmodule hModule, const char* lpProcName) {
   tray::FarProc proc{};
   if (loaded_ && hModule == tray::Hmodule{0x200} && exports_->count(lpProcName) != 0) {
     exportNames_.push_back(lpProcName);
@@ -46,14 +46,14 @@ tray::FarProc TrayDesktop::GetProcAddress(tray::Hmodule hModule, const char* lpP
   return proc;
 }
 
-int32_t TrayDesktop::FreeLibrary(tray::Hmodule hLibModule) {
+int32_t FakeTrayPlatform::FreeLibrary(tray::Hmodule hLibModule) {
   bool ok = loaded_ && hLibModule == tray::Hmodule{0x200};
   loaded_ = false;
   trace_.push_back(std::string("FreeLibrary(hlib) = ") + (ok ? "1" : "0"));
   return ok ? 1 : 0;
 }
 
-void TrayDesktop::CallExport(tray::FarProc proc) {
+void FakeTrayPlatform::CallExport(tray::FarProc proc) {
   auto n = static_cast<size_t>(proc);
   // Calling through a null or stale pointer would crash the real program.
   if (n == 0 || n > exportNames_.size() || !loaded_) {
@@ -64,14 +64,14 @@ void TrayDesktop::CallExport(tray::FarProc proc) {
   if (onCall_) onCall_(exportNames_[n - 1]);
 }
 
-int32_t TrayDesktop::GetVersionExA(tray::OsVersion* v) {
+int32_t FakeTrayPlatform::GetVersionExA(tray::OsVersion* v) {
   bool ok = v != nullptr && v->dwOSVersionInfoSize == 148;
   if (ok) v->dwPlatformId = platformId_;
   trace_.push_back("GetVersionExA(" + std::string(ok ? "148" : "bad size") + ")");
   return ok ? 1 : 0;
 }
 
-uint32_t TrayDesktop::GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
+uint32_t FakeTrayPlatform::GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
                                                char* lpReturnedString, uint32_t nSize, const char* lpFileName) {
   uint32_t r = profiles_.GetString(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
   trace_.push_back("GetPrivateProfileStringA(" + Text(lpKeyName) + ", " + Text(lpDefault) + ") = " +
@@ -79,14 +79,14 @@ uint32_t TrayDesktop::GetPrivateProfileStringA(const char* lpAppName, const char
   return r;
 }
 
-int32_t TrayDesktop::WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
+int32_t FakeTrayPlatform::WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                                 const char* lpFileName) {
   bool ok = profiles_.WriteString(lpAppName, lpKeyName, lpString, lpFileName);
   trace_.push_back("WritePrivateProfileStringA(" + Text(lpKeyName) + ", " + Text(lpString) + ")");
   return ok ? 1 : 0;
 }
 
-uint32_t TrayDesktop::GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) {
+uint32_t FakeTrayPlatform::GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) {
   // As Windows does: the path cut to the buffer, the length copied, and
   // nSize itself when it was cut.
   uint32_t r = 0;
@@ -100,14 +100,14 @@ uint32_t TrayDesktop::GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename
   return r;
 }
 
-tray::Handle TrayDesktop::Open(Object object) {
+tray::Handle FakeTrayPlatform::Open(Object object) {
   tray::Handle h{nextHandle_};
   nextHandle_ += 4;
   open_[static_cast<uintptr_t>(h)] = object;
   return h;
 }
 
-int32_t TrayDesktop::DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
+int32_t FakeTrayPlatform::DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
                                      tray::Handle hTargetProcessHandle, tray::Handle* lpTargetHandle,
                                      uint32_t dwDesiredAccess, int32_t bInheritHandle, uint32_t dwOptions) {
   // Only what the tray program duplicates: its own process, into itself.
@@ -119,7 +119,7 @@ int32_t TrayDesktop::DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Ha
   return ok ? 1 : 0;
 }
 
-tray::Handle TrayDesktop::CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) {
+tray::Handle FakeTrayPlatform::CreateEventA(int32_t bInheritHandle, int32_t bManualReset, int32_t bInitialState) {
   tray::Handle h = Open({Object::kEvent, bInheritHandle != 0, 0});
   // One event is all the tray program makes: the helper's.
   helperReady_ = h;
@@ -129,14 +129,14 @@ tray::Handle TrayDesktop::CreateEventA(int32_t bInheritHandle, int32_t bManualRe
   return h;
 }
 
-int32_t TrayDesktop::ResetEvent(tray::Handle hEvent) {
+int32_t FakeTrayPlatform::ResetEvent(tray::Handle hEvent) {
   bool ok = hEvent == helperReady_ && open_.count(static_cast<uintptr_t>(hEvent)) != 0;
   if (ok) readySet_ = false;
   trace_.push_back("ResetEvent(" + Hex(static_cast<uintptr_t>(hEvent)) + ")");
   return ok ? 1 : 0;
 }
 
-int32_t TrayDesktop::CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
+int32_t FakeTrayPlatform::CreateProcessA(const char* lpApplicationName, char* lpCommandLine, int32_t bInheritHandles,
                                     tray::ProcessInformation* lpProcessInformation) {
   trace_.push_back("CreateProcessA(" + Text(lpApplicationName) + ", " + Text(lpCommandLine) + ", " +
                    std::to_string(bInheritHandles) + ")");
@@ -172,12 +172,12 @@ int32_t TrayDesktop::CreateProcessA(const char* lpApplicationName, char* lpComma
   return 1;
 }
 
-void TrayDesktop::HelperEnds(uint32_t code) {
+void FakeTrayPlatform::HelperEnds(uint32_t code) {
   helperRunning_ = false;
   helperEnded_ = code;
 }
 
-bool TrayDesktop::Signalled(tray::Handle h) const {
+bool FakeTrayPlatform::Signalled(tray::Handle h) const {
   auto it = open_.find(static_cast<uintptr_t>(h));
   if (it == open_.end()) return false;
   if (it->second.kind == Object::kEvent) return h == helperReady_ && readySet_;
@@ -185,7 +185,7 @@ bool TrayDesktop::Signalled(tray::Handle h) const {
   return false;
 }
 
-uint32_t TrayDesktop::WaitForMultipleObjects(uint32_t nCount, const tray::Handle* lpHandles, int32_t bWaitAll,
+uint32_t FakeTrayPlatform::WaitForMultipleObjects(uint32_t nCount, const tray::Handle* lpHandles, int32_t bWaitAll,
                                              uint32_t dwMilliseconds) {
   // Nothing happens while the tray program waits: what the helper does, it
   // has done by the time the call is made.
@@ -205,7 +205,7 @@ uint32_t TrayDesktop::WaitForMultipleObjects(uint32_t nCount, const tray::Handle
   return r;
 }
 
-uint32_t TrayDesktop::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) {
+uint32_t FakeTrayPlatform::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilliseconds) {
   uint32_t r = open_.count(static_cast<uintptr_t>(hHandle)) == 0 ? w32::WAIT_FAILED
                : Signalled(hHandle)                               ? w32::WAIT_OBJECT_0
                                                                   : w32::WAIT_TIMEOUT;
@@ -214,7 +214,7 @@ uint32_t TrayDesktop::WaitForSingleObject(tray::Handle hHandle, uint32_t dwMilli
   return r;
 }
 
-int32_t TrayDesktop::GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) {
+int32_t FakeTrayPlatform::GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitCode) {
   auto it = open_.find(static_cast<uintptr_t>(hProcess));
   bool ok = it != open_.end() && it->second.kind == Object::kProcess;
   if (ok) *lpExitCode = helperRunning_ ? w32::STILL_ACTIVE : helperEnded_;
@@ -222,7 +222,7 @@ int32_t TrayDesktop::GetExitCodeProcess(tray::Handle hProcess, uint32_t* lpExitC
   return ok ? 1 : 0;
 }
 
-int32_t TrayDesktop::TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) {
+int32_t FakeTrayPlatform::TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) {
   auto it = open_.find(static_cast<uintptr_t>(hProcess));
   bool ok = it != open_.end() && it->second.kind == Object::kProcess;
   // Killed: it removes no hooks itself, Windows does.
@@ -232,13 +232,13 @@ int32_t TrayDesktop::TerminateProcess(tray::Handle hProcess, uint32_t uExitCode)
   return ok ? 1 : 0;
 }
 
-int32_t TrayDesktop::CloseHandle(tray::Handle hObject) {
+int32_t FakeTrayPlatform::CloseHandle(tray::Handle hObject) {
   bool ok = open_.erase(static_cast<uintptr_t>(hObject)) != 0;
   trace_.push_back("CloseHandle(" + Hex(static_cast<uintptr_t>(hObject)) + ")");
   return ok ? 1 : 0;
 }
 
-int32_t TrayDesktop::PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t, intptr_t) {
+int32_t FakeTrayPlatform::PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t, intptr_t) {
   bool ok = helperRunning_ && idThread == 0x704;
   trace_.push_back("PostThreadMessageA(" + Hex(idThread) + ", " + Hex(Msg) + ")");
   if (ok && helperListens_) {
@@ -254,18 +254,18 @@ int32_t TrayDesktop::PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr
   return ok ? 1 : 0;
 }
 
-int32_t TrayDesktop::MessageBoxA(Hwnd, const char* lpText, const char* lpCaption, uint32_t uType) {
+int32_t FakeTrayPlatform::MessageBoxA(Hwnd, const char* lpText, const char* lpCaption, uint32_t uType) {
   trace_.push_back("MessageBoxA(" + Text(lpText) + ", " + Text(lpCaption) + ", " + Hex(uType) + ")");
   return 1;
 }
 
-tray::Hicon TrayDesktop::LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) {
+tray::Hicon FakeTrayPlatform::LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) {
   trace_.push_back("LoadImageA(" + std::to_string(resource) + ", " + Hex(type) + ", " + std::to_string(cx) + ", " +
                    std::to_string(cy) + ", " + Hex(fuLoad) + ")");
   return tray::Hicon{0x300};
 }
 
-int32_t TrayDesktop::Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) {
+int32_t FakeTrayPlatform::Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) {
   if (dwMessage == w32::NIM_ADD) {
     icon_ = *lpData;
     iconShown_ = true;

@@ -1,0 +1,108 @@
+#include "sim/desktop_events.h"
+
+#include <initializer_list>
+#include <string_view>
+
+#include "hook/platform.h"
+#include "sim/overloaded.h"
+#include "sim/print.h"
+
+namespace tavik::sim {
+
+namespace {
+
+// The pieces one after another. Appended rather than added up: g++ 12 at
+// -O3 takes `"literal" + std::string(...)` for an overlapping copy
+// (-Wrestrict) and fails the Release build.
+std::string Cat(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view p : pieces) out += p;
+  return out;
+}
+
+std::string InProcess(const std::string& process) { return process.empty() ? "" : Cat({" in ", process}); }
+
+std::string Direction(bool up) { return up ? "up " : "down "; }
+
+}  // namespace
+
+std::string Format(const Value& value) {
+  return std::visit(Overloaded{
+                        [](const Number& n) { return Hex(n.value); },
+                        [](const SignedNumber& n) { return Signed(n.value); },
+                        [](const Named& n) { return n.name; },
+                        [](const Text& t) { return t.bytes ? Quoted(*t.bytes) : std::string("NULL"); },
+                        [](const Bytes& b) { return Cat({"[", HexBytes(b.bytes, ""), "]"}); },
+                        [](const Numbers& n) {
+                          std::string out;
+                          for (uint64_t v : n.values) out += Cat({out.empty() ? "" : ", ", Hex(v)});
+                          return Cat({"[", out, "]"});
+                        },
+                    },
+                    value);
+}
+
+std::string Format(const PlatformCall& call) {
+  std::string out = Cat({call.function, "("});
+  for (size_t i = 0; i < call.arguments.size(); ++i) out += Cat({i == 0 ? "" : ", ", Format(call.arguments[i])});
+  out += ")";
+  if (call.result) out += Cat({" = ", Format(*call.result)});
+  if (call.output) out += Cat({" ", Format(*call.output)});
+  return out += call.note;
+}
+
+std::optional<std::string> TraceLine(const DesktopEvent& event) {
+  return std::visit(
+      Overloaded{
+          [](const KeyInput& k) -> std::optional<std::string> {
+            return Cat({k.synthetic ? "synthetic " : "key ", Direction(k.up), KeyText(k.vk, k.scanKey), " code ",
+                        Signed(k.code), " lParam ", Hex(k.lParam), InProcess(k.process)});
+          },
+          [](const MessageInput& m) -> std::optional<std::string> {
+            return Cat({"message ", Hex(m.message), " code ", std::to_string(m.code), m.removed ? " removed" : " peeked",
+                        InProcess(m.process)});
+          },
+          [](const KeyFate& f) -> std::optional<std::string> {
+            switch (f.kind) {
+              case KeyFate::Kind::kDiscarded:
+                return Cat({"  -> discarded (", Signed(f.result), ")"});
+              case KeyFate::Kind::kLeftInQueue:
+                return "  -> passed, left in the queue";
+              case KeyFate::Kind::kPassed:
+                break;
+            }
+            return "  -> passed";
+          },
+          [](const Delivery& d) -> std::optional<std::string> {
+            return Cat({"  app ", d.window.value_or("(no focus)"), " <- ", Direction(d.up), KeyText(d.vk, d.scanKey)});
+          },
+          [](const ImeCommitted& c) -> std::optional<std::string> { return Cat({"  commit ", Quoted(c.text)}); },
+          [](const ImeConverted& c) -> std::optional<std::string> {
+            return Cat({"  convert ", Quoted(c.reading), " to ", Quoted(c.converted)});
+          },
+          [](const ImeSent& s) -> std::optional<std::string> {
+            return Cat({"  app ", s.window, " <- message ", Hex(s.message), " lParam ",
+                        Hex(static_cast<uint64_t>(s.lParam)), " (sent)"});
+          },
+          [](const PlatformCall& c) -> std::optional<std::string> { return Cat({"  ", Format(c)}); },
+          [](const ImeTold&) -> std::optional<std::string> { return std::nullopt; },
+          [](const Remark& r) -> std::optional<std::string> { return r.text; },
+      },
+      event);
+}
+
+std::string Word(const ImeTold& told) {
+  if (told.kind == ImeTold::Kind::kConfigure) return "configure";
+  switch (told.index) {
+    case w32::CPS_COMPLETE:
+      return "complete";
+    case w32::CPS_REVERT:
+      return "revert";
+    case w32::CPS_CANCEL:
+      return "cancel";
+    default:
+      return Cat({"cps:", std::to_string(told.index)});
+  }
+}
+
+}  // namespace tavik::sim
