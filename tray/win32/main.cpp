@@ -7,6 +7,7 @@
 
 #include "tray/tray.h"
 #include "tray/win32/win32_tray_platform.h"  // brings <windows.h>, after the portable headers
+#include "tray/win32/shared_block_security.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ struct Program {
   HINSTANCE instance = nullptr;
   char name[MAX_PATH] = {};  // the program file's name without directory and extension
   HICON icon = nullptr;      // icon 128 at the system's icon size, for the window
+  HANDLE sharedBlock = nullptr;  // kept open for the program's life; the system closes it at the end
   Win32TrayPlatform platform;
   TrayState state;
 };
@@ -292,6 +294,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ProgramName(program.name, sizeof program.name);
   // A second copy of the same program file ends here, silently.
   if (!TakeSingleInstance(program.platform, program.name)) return 0;
+  // Before the library is loaded: its first load in this process would
+  // otherwise create the block with this process's default security, which,
+  // run as administrator, shuts the user's normal programs out of it.
+  program.sharedBlock = CreateSharedBlock();
 
   program.icon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
   // No owner: the hidden window is the program's main window. Everything

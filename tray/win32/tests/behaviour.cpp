@@ -32,6 +32,7 @@
 #include <vector>
 
 // The portable headers first: <windows.h> defines some of their names as macros.
+#include "hook/shared_block.h"
 #include "tray/tray.h"
 //
 #include "e2e/e2e_shared.h"
@@ -39,8 +40,11 @@
 #include "tray/win32/tests/helper_stub.h"
 #include "tray/win32/tests/probe.h"
 #include "tray/win32/tests/wine_windows.h"
+#include "tray/win32/shared_block_security.h"
 // clang-format off
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 // clang-format on
@@ -830,6 +834,54 @@ int Settings(const std::string& exe, const std::string& dll, const std::string& 
   return 0;
 }
 
+// A descriptor's DACL or label as SDDL, as this system writes it.
+std::string Sddl(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION part) {
+  char* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, part, &text, nullptr)) {
+    return "(unreadable)";
+  }
+  std::string s = text;
+  LocalFree(text);
+  return s;
+}
+
+// The shared block as tavik.exe creates it: its DACL and mandatory label
+// read back and compared with the descriptor intended for this user, both
+// written out by the same call. Wine keeps the DACL but gives no label back
+// and enforces neither integrity levels nor elevation: that a normal
+// program opens the block of an elevated tavik only Windows can show.
+int Block(const std::string& exe, const std::string& dll) {
+  std::string dir = Folder(exe, dll, {"tavik.exe"});
+  Tavik tavik(dir, "tavik.exe");
+  if (!tavik.StartAndWait()) return 1;
+  PSECURITY_DESCRIPTOR want = nullptr;
+  // Full section access (0xf001f) for this user and SYSTEM, nobody else; low, no write up.
+  std::string wantSddl = "D:P(A;;0xf001f;;;" + tavik::tray::TokenUserSid() + ")(A;;0xf001f;;;SY)S:(ML;;NW;;;LW)";
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(wantSddl.c_str(), SDDL_REVISION_1, &want, nullptr);
+  HANDLE block = OpenFileMappingA(READ_CONTROL, FALSE, tavik::kSharedBlockName);
+  PSECURITY_DESCRIPTOR got = nullptr;
+  if (Check(block != nullptr && want != nullptr &&
+                GetSecurityInfo(block, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &got) == ERROR_SUCCESS,
+            "the shared block opens by name while tavik runs, and its security reads back")) {
+    for (auto [part, what] : {std::pair{SECURITY_INFORMATION{DACL_SECURITY_INFORMATION}, "the user and SYSTEM only"},
+                              std::pair{SECURITY_INFORMATION{LABEL_SECURITY_INFORMATION}, "labelled low, no write up"}}) {
+      std::string is = Sddl(got, part);
+      if (is.empty()) {
+        Note(std::string("no ") + what + " to compare: the system gives none back");
+      } else if (!Check(is == Sddl(want, part), std::string("the block's security: ") + what)) {
+        Note("it is " + is + ", not " + Sddl(want, part));
+      }
+    }
+  }
+  if (got != nullptr) LocalFree(got);
+  if (want != nullptr) LocalFree(want);
+  if (block != nullptr) CloseHandle(block);
+  Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+  RemoveFolder(dir);
+  return 0;
+}
+
 int Keys(const std::string& exe, const std::string& dll) {
   std::string dir = Folder(exe, dll, {"tavik.exe"});
   Tavik tavik(dir, "tavik.exe");
@@ -1026,12 +1078,14 @@ int main(int argc, char** argv) {
     rc = Settings(args[1], args[2], args[3], args[4]);
   } else if (args.size() == 3 && args[0] == "keys") {
     rc = Keys(args[1], args[2]);
+  } else if (args.size() == 3 && args[0] == "block") {
+    rc = Block(args[1], args[2]);
   } else if (args.size() == 6 && args[0] == "helper" && (args[5] == "stub" || args[5] == "real")) {
     rc = Helper(args[1], args[2], args[3], args[4], args[5] == "stub");
   } else {
     std::fprintf(stderr,
                  "usage: tavik-behaviour instances TAVIK.EXE DLL | hooks TAVIK.EXE DLL PROBE IME TARGET |\n"
-                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL |\n"
+                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL | block TAVIK.EXE DLL |\n"
                  "       helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real\n");
     return 2;
   }
