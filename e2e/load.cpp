@@ -261,7 +261,7 @@ std::vector<LoadBurst> MakeLoadStream(uint32_t keystrokes, uint32_t seed) {
   return bursts;
 }
 
-LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked) {
+LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked, Pace pace) {
   sim::Desktop desktop;
   HookSharedBlock block{};
   sim::RunLibraryHooks(desktop, block);
@@ -294,7 +294,11 @@ LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked) {
     size_t committed = editor.committed.size();
     std::vector<std::pair<uint32_t, intptr_t>> keys;
     for (const sim::KeyEvent& e : b.keys) keys.push_back({e.key.vk, sim::KeystrokeLParam(e.key.scanKey, e.up, e.up)});
-    desktop.Burst(keys);
+    if (pace == Pace::kLags) {
+      desktop.Burst(keys);
+    } else {
+      for (const auto& [vk, lParam] : keys) desktop.Keystroke(w32::HC_ACTION, vk, lParam);
+    }
     run.after.push_back(ImeAfterBurst{editor.open, editor.conversion, editor.composition, editor.attributes,
                                       editor.committed.substr(committed), desktop.Toggled(w32::VK_CAPITAL)});
   }

@@ -56,9 +56,15 @@ struct LoadRun {
   std::vector<std::string> problems;       // keys left down and the like, found at the end
 };
 
+// How the application takes a burst.
+enum class Pace {
+  kKeepsUp,  // each keystroke, and what the hooks send for it, before the next is typed
+  kLags,     // the whole burst is in its queue before it takes the first keystroke
+};
+
 // The stream on the simulated desktop, every setting on, with the hooks
 // started (HookStart, and HookEnd at the end) or not.
-LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked);
+LoadRun SimulateLoad(const std::vector<LoadBurst>& bursts, bool hooked, Pace pace);
 
 // What the real desktop's keystrokes came to against what the simulated
 // desktop delivers: events missing, events too many, events at another

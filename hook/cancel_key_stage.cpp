@@ -14,7 +14,7 @@ intptr_t Rewritten(intptr_t lParam) { return WithScanKey(lParam, kSubstituteEscS
 // Releases the substitute Esc that is still down and hands the keystroke on
 // as that release.
 Outcome ReleaseEsc(HookCall& k) {
-  k.platform.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP, 0);
+  k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP);
   k.words().cancelKey.escDown = 0;
   return RewriteAndSwallow(k, w32::VK_ESCAPE, AsRelease(Rewritten(k.lParam)));
 }
@@ -60,7 +60,7 @@ Outcome CancelKeyStage(HookCall& k) {
 
   if (substitute) {
     // Every press of "@" presses Esc (auto-repeat included); its release releases it.
-    p.keybd_event(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0), 0);
+    k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0));
     words.escDown = k.up ? 0 : 1;
     return RewriteAndSwallow(k, w32::VK_ESCAPE, Rewritten(k.lParam));
   }

@@ -102,7 +102,7 @@ bool CommitTest(HookCall& k, const Composition& c, ClauseRule rule) {
 
 void CommitAndResend(HookCall& k, InputContext& context, int32_t OwedKeyUps::*word) {
   context.Complete();
-  k.platform.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k), 0);
+  k.Send(k.vk, 0, ResendFlags(k));
   RuntimeWords& words = k.words();
   words.owed.*word = 1;
   words.heldBack.LetGo();
@@ -112,7 +112,7 @@ void CommitAndResend(HookCall& k, InputContext& context, int32_t OwedKeyUps::*wo
 Outcome OwedKeyUp(HookCall& k, int32_t OwedKeyUps::*word) {
   int32_t& owed = k.words().owed.*word;
   if (owed != 1) return Outcome::kPassOn;
-  k.platform.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP, 0);
+  k.Send(k.vk, 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP);
   owed = 0;
   return Outcome::kSwallow;
 }

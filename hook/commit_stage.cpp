@@ -37,7 +37,7 @@ Outcome EnterCommitStage(HookCall& k) {
 
   if (k.up) {
     if (words.owed.enterResent == 1) {
-      p.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP, 0);
+      k.Send(k.vk, 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP);
       words.owed.enterResent = 0;
     }
     return Outcome::kPassOn;
@@ -49,7 +49,7 @@ Outcome EnterCommitStage(HookCall& k) {
   if (!context.Open() || OakFamilyIme(p, k.storage)) return Outcome::kPassOn;
   Composition c = ReadComposition(k, context, true);
   if (c.n > 0 && CommitTest(k, c, ClauseRule::kFullyConverted)) {
-    p.keybd_event(static_cast<uint8_t>(k.vk), 0, ResendFlags(k), 0);
+    k.Send(k.vk, 0, ResendFlags(k));
     words.owed.enterResent = 1;
     words.number.numericComposition = 0;
   }

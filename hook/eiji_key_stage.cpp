@@ -56,12 +56,12 @@ bool CapsLock(HookCall& k) {
     InputContext context(p, window);
     bool kana = context.Open() && (context.ReadConversionStatus().conversion & w32::IME_CMODE_NATIVE) != 0;
     if (kana) {
-      if (k.On(kKanaToEijiCapsLockOff) && CapsLockOn(p)) ToggleCapsLock(p);
+      if (k.On(kKanaToEijiCapsLockOff) && CapsLockOn(p)) ToggleCapsLock(k);
     } else if (k.On(kCapsLockOn) && !CapsLockOn(p)) {
-      ToggleCapsLock(p);
+      ToggleCapsLock(k);
     }
   } else if (k.On(kCapsLockOn) && !CapsLockOn(p)) {
-    ToggleCapsLock(p);
+    ToggleCapsLock(k);
   }
   return true;
 }

@@ -27,8 +27,8 @@ bool KatakanaKey(HookCall& k) {
   // The katakana key goes down and up at the key-down; the key-up has
   // nothing left to send but is taken all the same.
   if (!k.up) {
-    p.keybd_event(w32::VK_DBE_KATAKANA, 0, 0, 0);
-    p.keybd_event(w32::VK_DBE_KATAKANA, 0, w32::KEYEVENTF_KEYUP, 0);
+    k.Send(w32::VK_DBE_KATAKANA, 0, 0);
+    k.Send(w32::VK_DBE_KATAKANA, 0, w32::KEYEVENTF_KEYUP);
   }
   return true;
 }
@@ -42,7 +42,7 @@ Outcome EisuKeyStage(HookCall& k) {
   if (KatakanaKey(k)) return Outcome::kSwallow;
   if (AnyModifierHeld(k.platform) || k.up) return Outcome::kPassOn;
 
-  if (k.On(kCapsLockOff) && CapsLockOn(k.platform)) ToggleCapsLock(k.platform);
+  if (k.On(kCapsLockOff) && CapsLockOn(k.platform)) ToggleCapsLock(k);
 
   if (HalfWidthClose(k) == Outcome::kSwallow) return Outcome::kSwallow;
   return ClosedImeSwallow(k);

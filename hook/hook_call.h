@@ -53,6 +53,14 @@ struct HookCall {
   bool extended;     // lParam bit 24
 
   bool On(Setting s) const { return block.On(s); }
+
+  // A synthetic keystroke, out until it comes back through the hook: keys
+  // typed before it wait behind it.
+  void Send(uint32_t key, uint8_t scan, uint32_t flags) {
+    uint32_t sentScanKey = scan | ((flags & w32::KEYEVENTF_EXTENDEDKEY) != 0 ? 0x100u : 0u);
+    block.inFlight.Note(SendsInFlight::Packed(key, sentScanKey, (flags & w32::KEYEVENTF_KEYUP) != 0));
+    platform.keybd_event(static_cast<uint8_t>(key), scan, flags, 0);
+  }
   RuntimeWords& words() { return block.runtime; }
 
   // What later hooks in the chain get instead, for kRewriteAndSwallow.
@@ -78,7 +86,7 @@ bool Held(InputPlatform& p, uint32_t vk);
 bool CapsLockOn(InputPlatform& p);
 
 // Presses and releases CapsLock; both keystrokes carry scan code 0.
-void ToggleCapsLock(InputPlatform& p);
+void ToggleCapsLock(HookCall& k);
 
 struct ConversionStatus {
   bool read;

@@ -17,6 +17,7 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
   // A key whose key-up never came (the focus left, the hook was removed)
   // must not keep its substitute pressed into the new session.
   block.runtime = RuntimeWords{};
+  block.inFlight.Clear();
 
   block.SetKeyboardHook(platform.SetWindowsHookExA(w32::WH_KEYBOARD, keyboardProc, module, 0));
 

@@ -80,8 +80,8 @@ Outcome HankakuZenkakuStage(HookCall& k) {
       uint32_t letters = (status.conversion & ~(IME_CMODE_NATIVE | IME_CMODE_KATAKANA)) | IME_CMODE_FULLSHAPE;
       p.ImmSetConversionStatus(context.handle(), letters, status.sentence);
       if (k.On(kVelto)) {
-        p.keybd_event(w32::VK_DBE_ALPHANUMERIC, 0, 0, 0);
-        p.keybd_event(w32::VK_DBE_ALPHANUMERIC, 0, w32::KEYEVENTF_KEYUP, 0);
+        k.Send(w32::VK_DBE_ALPHANUMERIC, 0, 0);
+        k.Send(w32::VK_DBE_ALPHANUMERIC, 0, w32::KEYEVENTF_KEYUP);
       }
     }
     return Outcome::kSwallow;

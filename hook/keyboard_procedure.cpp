@@ -21,15 +21,30 @@ intptr_t Stages(InputPlatform& platform, HookSharedBlock& block, ProcessVariable
   return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
 }
 
+// Most keystrokes are no stage's: they go on before anything is read or the
+// per-call record is built, whatever the settings.
+inline intptr_t FirstLook(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                          uintptr_t wParam, intptr_t lParam) {
+  uint32_t rows = RowsClaiming(wParam, lParam);
+  if (rows == 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+  return Stages(platform, block, process, code, wParam, lParam, rows);
+}
+
+// A code below 0, or something the library sent still out: kept off the
+// common path, which then needs one test for both.
+[[gnu::noinline]] intptr_t Uncommon(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process,
+                                    int32_t code, uintptr_t wParam, intptr_t lParam) {
+  if (code < 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+  if (SentBehindOurs(platform, block, code, wParam, lParam)) return 1;
+  return FirstLook(platform, block, process, code, wParam, lParam);
+}
+
 }  // namespace
 
 intptr_t KeyboardProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                            uintptr_t wParam, intptr_t lParam) {
-  // Most keystrokes are no stage's: they go on before anything is read or
-  // the per-call record is built, whatever the settings.
-  uint32_t rows = RowsClaiming(wParam, lParam);
-  if (code < 0 || rows == 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
-  return Stages(platform, block, process, code, wParam, lParam, rows);
+  if (code < 0 || block.inFlight.count != 0) return Uncommon(platform, block, process, code, wParam, lParam);
+  return FirstLook(platform, block, process, code, wParam, lParam);
 }
 
 intptr_t KeyboardProcedureWithoutFirstLook(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process,

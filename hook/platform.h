@@ -126,6 +126,15 @@ struct CandidateList {
   uint32_t dwOffset[1];
 };
 
+// A keyboard INPUT record for SendInput (its KEYBDINPUT part).
+struct KeybdInput {
+  uint16_t wVk;
+  uint16_t wScan;
+  uint32_t dwFlags;
+  uint32_t time;
+  uintptr_t dwExtraInfo;
+};
+
 // The MSG record a WH_GETMESSAGE hook receives through lParam.
 struct Msg {
   Hwnd hwnd;
@@ -146,6 +155,8 @@ class InputPlatform {
   virtual int16_t GetKeyState(int32_t nVirtKey) = 0;
   virtual int16_t GetAsyncKeyState(int32_t vKey) = 0;
   virtual void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) = 0;
+  // Keyboard input only; returns how many records went into the input stream.
+  virtual uint32_t SendInput(uint32_t cInputs, const KeybdInput* pInputs) = 0;
   virtual Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) = 0;
   virtual int32_t UnhookWindowsHookEx(Hhook hhk) = 0;
   virtual intptr_t CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) = 0;

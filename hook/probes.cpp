@@ -11,9 +11,9 @@ bool Held(InputPlatform& p, uint32_t vk) {
 
 bool CapsLockOn(InputPlatform& p) { return p.GetKeyState(w32::VK_CAPITAL) != 0; }
 
-void ToggleCapsLock(InputPlatform& p) {
-  p.keybd_event(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY, 0);
-  p.keybd_event(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY | w32::KEYEVENTF_KEYUP, 0);
+void ToggleCapsLock(HookCall& k) {
+  k.Send(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY);
+  k.Send(w32::VK_CAPITAL, 0, w32::KEYEVENTF_EXTENDEDKEY | w32::KEYEVENTF_KEYUP);
 }
 
 ConversionStatus InputContext::ReadConversionStatus() {

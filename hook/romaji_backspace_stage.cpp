@@ -19,7 +19,7 @@ intptr_t BackspaceLParam(intptr_t lParam) { return WithScanKey(lParam, kRomajiBa
 Outcome NotSubstituted(HookCall& k) {
   RomajiBackspaceWords& words = k.words().romajiBackspace;
   if (words.backspaceSubstituted != 1) return Outcome::kPassOn;
-  k.platform.keybd_event(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP, 0);
+  k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP);
   words.backspaceSubstituted = 0;
   return k.up ? RewriteAndSwallow(k, w32::VK_BACK, BackspaceLParam(k.lParam)) : Outcome::kPassOn;
 }
@@ -61,13 +61,13 @@ Outcome RomajiBackspaceKey(HookCall& k) {
   words.backspaceSubstituted = 1;
 
   if (k.up) {
-    p.keybd_event(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP, 0);
+    k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP);
   } else {
     // Shift must not reach the application with the Backspace. Its key-up
     // carries scan code 0, so it does not count as the user's left Shift
     // coming up.
-    p.keybd_event(w32::VK_SHIFT, 0, w32::KEYEVENTF_KEYUP, 0);
-    p.keybd_event(w32::VK_BACK, kRomajiBackspaceBackspaceScan, 0, 0);
+    k.Send(w32::VK_SHIFT, 0, w32::KEYEVENTF_KEYUP);
+    k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, 0);
   }
   return RewriteAndSwallow(k, w32::VK_BACK, BackspaceLParam(k.lParam));
 }

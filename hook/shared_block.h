@@ -96,6 +96,59 @@ struct RuntimeWords {
   NumericCompositionWord number;
 };
 
+// The keystrokes the library sent that have not come back through the hook
+// yet, oldest first. The input queue keeps its order, so while one is out a
+// keystroke that is none of them was typed before it, and is sent again
+// behind it: the application then gets the keys in the order typed however
+// far it lags behind the keyboard. A keystroke is told by its virtual key,
+// scan key and direction; two keystrokes alike in all three are the same
+// keystroke to the application, whichever of them it gets first.
+struct SendsInFlight {
+  static constexpr uint32_t kSize = 8;
+  uint32_t key[kSize];  // Packed(), from `first` on, `count` of them
+  uint32_t first;
+  uint32_t count;
+  // Keystrokes sent behind ours since one of ours last came back. One of
+  // ours that never comes back (sent to a window the library is not loaded
+  // in, or dropped by another hook) must not keep the user's keys going
+  // round for ever: at the limit, what is out is given up.
+  uint32_t sentBehind;
+
+  static constexpr uint32_t kMaxSentBehind = 256;
+
+  static constexpr uint32_t Packed(uint32_t vk, uint32_t scanKey, bool up) {
+    return (vk & 0xFFu) | (scanKey & 0x1FFu) << 8 | (up ? 1u << 17 : 0u);
+  }
+  // A send. The oldest is given up when there is no room.
+  void Note(uint32_t packed) {
+    if (count == kSize) {
+      first = (first + 1) % kSize;
+      --count;
+    }
+    key[(first + count) % kSize] = packed;
+    ++count;
+  }
+  // Whether the keystroke is one of ours. When it is being removed from the
+  // queue, it and any sent before it (which are not coming any more) are done.
+  bool Returned(uint32_t packed, bool removed) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (key[(first + i) % kSize] != packed) continue;
+      if (removed) {
+        first = (first + i + 1) % kSize;
+        count -= i + 1;
+        sentBehind = 0;
+      }
+      return true;
+    }
+    return false;
+  }
+  void Clear() {
+    first = 0;
+    count = 0;
+    sentBehind = 0;
+  }
+};
+
 // The library's variables that each process has a copy of, unlike the
 // shared block: what one process remembers of its own clock.
 struct ProcessVariables {
@@ -130,6 +183,7 @@ struct alignas(8) HookSharedBlock {
   int32_t flag[kSettingCount];
 
   RuntimeWords runtime;
+  SendsInFlight inFlight;
 
   bool On(Setting s) const { return flag[s] == 1; }
 
@@ -146,8 +200,10 @@ static_assert(sizeof(HookHandles) == 16);
 static_assert(offsetof(HookSharedBlock, hooks) == 0);
 static_assert(offsetof(HookSharedBlock, flag) == kLibraryCount * sizeof(HookHandles));
 static_assert(offsetof(HookSharedBlock, runtime) == offsetof(HookSharedBlock, flag) + 4 * kSettingCount);
+static_assert(offsetof(HookSharedBlock, inFlight) == offsetof(HookSharedBlock, runtime) + sizeof(RuntimeWords));
+static_assert(sizeof(SendsInFlight) == 4 * (SendsInFlight::kSize + 3));
 static_assert(sizeof(HookSharedBlock) ==
-              (offsetof(HookSharedBlock, runtime) + sizeof(RuntimeWords) + 7) / 8 * 8);
+              (offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight) + 7) / 8 * 8);
 
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";

@@ -66,6 +66,10 @@ PendingComposition ExaminePendingComposition(HookCall& k, InputContext& context,
 Outcome HalfWidthClose(HookCall& k);
 Outcome ClosedImeSwallow(HookCall& k);
 
+// While a keystroke the library sent is out, one typed before it is sent
+// again behind it (true: discard this one). See typed_order.cpp.
+bool SentBehindOurs(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam, intptr_t lParam);
+
 // The keyboard hook procedure: runs the stages for one keystroke and returns
 // what Windows is to get (nonzero discards the keystroke). A keystroke no
 // stage claims goes straight on to the next hook.

@@ -196,6 +196,7 @@ class Desktop final : public InputPlatform {
   int16_t GetKeyState(int32_t nVirtKey) override;
   int16_t GetAsyncKeyState(int32_t vKey) override;
   void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) override;
+  uint32_t SendInput(uint32_t cInputs, const KeybdInput* pInputs) override;
   Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) override;
   int32_t UnhookWindowsHookEx(Hhook hhk) override;
   intptr_t CallNextHookEx(Hhook hhk, int32_t nCode, uintptr_t wParam, intptr_t lParam) override;

@@ -18,7 +18,7 @@ constexpr Hkl kLayout{0xE0010411};
 // library could see (or, for the release calls, none it should survive).
 const char* const kFailableCalls[] = {
     "GetFocus",           "GetKeyboardLayout",      "GetKeyState",            "GetAsyncKeyState",
-    "keybd_event",        "SetWindowsHookExA",      "UnhookWindowsHookEx",    "ImmGetContext",
+    "keybd_event",        "SendInput",              "SetWindowsHookExA",      "UnhookWindowsHookEx",    "ImmGetContext",
     "ImmGetOpenStatus",   "ImmSetOpenStatus",       "ImmGetConversionStatus", "ImmSetConversionStatus",
     "ImmNotifyIME",       "ImmGetCompositionStringA", "ImmGetCandidateListA", "ImmGetIMEFileNameA",
     "ImmConfigureIMEA",   "GetModuleFileNameA",     "GlobalAlloc",            "GlobalLock",
@@ -107,6 +107,17 @@ void Desktop::keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_
   // Repeated key-downs are one press, as with a held key.
   syntheticDown_[bVk] = (dwFlags & w32::KEYEVENTF_KEYUP) == 0;
   if (syntheticDown_[bVk]) releasedByKeyboard_.erase(bVk);
+}
+
+// Keyboard input the library moves behind its own sends: the user's keys,
+// not the library's, so they press nothing the user did not.
+uint32_t Desktop::SendInput(uint32_t cInputs, const KeybdInput* pInputs) {
+  uint32_t r = Failing("SendInput") ? 0 : cInputs;
+  for (uint32_t i = 0; i < r; ++i) pending_.push_back(Synthetic{pInputs[i].wVk, pInputs[i].wScan, pInputs[i].dwFlags});
+  std::vector<uint64_t> keys;
+  for (uint32_t i = 0; i < cInputs; ++i) keys.push_back(pInputs[i].wVk | uint64_t{pInputs[i].wScan} << 16 | uint64_t{pInputs[i].dwFlags} << 32);
+  Record({"SendInput", {N(cInputs), Numbers{keys}}, N(r)});
+  return r;
 }
 
 Hhook Desktop::SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) {

@@ -25,6 +25,15 @@ class Win32Platform final : public InputPlatform {
   void keybd_event(uint8_t bVk, uint8_t bScan, uint32_t dwFlags, uintptr_t dwExtraInfo) override {
     ::keybd_event(bVk, bScan, dwFlags, dwExtraInfo);
   }
+  uint32_t SendInput(uint32_t cInputs, const KeybdInput* pInputs) override {
+    INPUT inputs[4] = {};
+    if (cInputs > 4) cInputs = 4;
+    for (uint32_t i = 0; i < cInputs; ++i) {
+      inputs[i].type = INPUT_KEYBOARD;
+      inputs[i].ki = {pInputs[i].wVk, pInputs[i].wScan, pInputs[i].dwFlags, pInputs[i].time, pInputs[i].dwExtraInfo};
+    }
+    return ::SendInput(cInputs, inputs, sizeof(INPUT));
+  }
   Hhook SetWindowsHookExA(int32_t idHook, HookProc lpfn, Hinstance hmod, uint32_t dwThreadId) override {
     return Portable<Hhook>(::SetWindowsHookExA(idHook, Win32<HOOKPROC>(lpfn), Win32<HINSTANCE>(hmod), dwThreadId));
   }

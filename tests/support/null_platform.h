@@ -19,6 +19,7 @@ class NullPlatform final : public InputPlatform {
   int16_t GetKeyState(int32_t) override { ++calls; return 0; }
   int16_t GetAsyncKeyState(int32_t) override { ++calls; return 0; }
   void keybd_event(uint8_t, uint8_t, uint32_t, uintptr_t) override { ++calls; }
+  uint32_t SendInput(uint32_t n, const KeybdInput*) override { ++calls; return n; }
   Hhook SetWindowsHookExA(int32_t, HookProc, Hinstance, uint32_t) override { ++calls; return Hhook{1}; }
   int32_t UnhookWindowsHookEx(Hhook) override { ++calls; return 1; }
   intptr_t CallNextHookEx(Hhook, int32_t, uintptr_t, intptr_t lParam) override { ++calls; return lParam & 1; }

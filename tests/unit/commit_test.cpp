@@ -6,6 +6,7 @@
 #include "hook/commit.h"
 #include "hook/stages.h"
 #include "sim/desktop.h"
+#include "sim/library_hooks.h"
 
 namespace tavik {
 namespace {
@@ -97,15 +98,17 @@ class CommitStageTest : public ::testing::Test {
     block.flag[kOasysKakutei] = 1;
     block.flag[kNumberKakutei] = 1;
     desktop.Focused()->open = true;
+    sim::RunLibraryHooks(desktop, block);
+    block.SetKeyboardHook(desktop.SetWindowsHookExA(w32::WH_KEYBOARD, sim::kKeyboardProcToken, sim::kModuleInstance, 0));
   }
 
+  // Through the desktop's input queue, so that what the stage sends comes back.
   intptr_t Press(uint32_t vk, uint32_t scanKey, bool up = false) {
-    return KeyboardProcedure(desktop, block, process, 0, vk, sim::KeystrokeLParam(scanKey, up, false));
+    return desktop.Keystroke(0, vk, sim::KeystrokeLParam(scanKey, up, false));
   }
 
   sim::Desktop desktop;
   HookSharedBlock block{};
-  ProcessVariables process;
 };
 
 TEST_F(CommitStageTest, ANumberThatFillsTheBufferIsCommitted) {

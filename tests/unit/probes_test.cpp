@@ -188,7 +188,10 @@ TEST_F(ProbeTest, CapsLockOnTestsTheWholeWordAndToggleSendsAPressWithScanZero) {
   desktop.SetKeyState(w32::VK_CAPITAL, 0xFF80);  // held, not toggled
   EXPECT_TRUE(CapsLockOn(desktop));
   size_t before = desktop.events().size();
-  ToggleCapsLock(desktop);
+  HookSharedBlock block{};
+  ProcessVariables process;
+  HookCall k(desktop, block, process, 0, 0, 0);
+  ToggleCapsLock(k);
   EXPECT_EQ(desktop.Calls(before), (std::vector<sim::PlatformCall>{
       {"keybd_event", {sim::Number{0x14}, sim::Number{0}, sim::Number{1}, sim::Number{0}}},
       {"keybd_event", {sim::Number{0x14}, sim::Number{0}, sim::Number{3}, sim::Number{0}}}}));
