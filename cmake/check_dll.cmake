@@ -65,7 +65,7 @@ endif()
 # Imports, by library.
 set(allowed_KERNEL32 CloseHandle CreateFileMappingA DisableThreadLibraryCalls GetCurrentThreadId GetModuleFileNameA
     GetPrivateProfileStringA GlobalAlloc GlobalFree GlobalLock MapViewOfFile UnmapViewOfFile)
-set(allowed_USER32 CallNextHookEx GetAsyncKeyState GetFocus GetKeyState GetKeyboardLayout SetWindowsHookExA
+set(allowed_USER32 CallNextHookEx GetAsyncKeyState GetFocus GetKeyState GetKeyboardLayout SendInput SetWindowsHookExA
     UnhookWindowsHookEx keybd_event)
 set(allowed_IMM32 ImmConfigureIMEA ImmGetCandidateListA ImmGetCompositionStringA ImmGetContext ImmGetConversionStatus
     ImmGetIMEFileNameA ImmGetOpenStatus ImmNotifyIME ImmReleaseContext ImmSetConversionStatus ImmSetOpenStatus)
