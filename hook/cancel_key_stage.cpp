@@ -14,8 +14,9 @@ intptr_t Rewritten(intptr_t lParam) { return WithScanKey(lParam, kSubstituteEscS
 // Releases the substitute Esc that is still down and hands the keystroke on
 // as that release.
 Outcome ReleaseEsc(HookCall& k) {
-  k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP);
-  k.words().cancelKey.escDown = 0;
+  if (Settle(k.words().cancelKey.escDown)) {
+    k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP);
+  }
   return RewriteAndSwallow(k, w32::VK_ESCAPE, AsRelease(Rewritten(k.lParam)));
 }
 
@@ -59,9 +60,14 @@ Outcome CancelKeyStage(HookCall& k) {
   }
 
   if (substitute) {
-    // Every press of "@" presses Esc (auto-repeat included); its release releases it.
-    k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | (k.up ? w32::KEYEVENTF_KEYUP : 0));
-    words.escDown = k.up ? 0 : 1;
+    // Every press of "@" presses Esc (auto-repeat included); its release
+    // releases it, unless the tray program already has.
+    if (!k.up) {
+      k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags);
+      k.Owe(words.escDown, w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags);
+    } else if (Settle(words.escDown)) {
+      k.Send(w32::VK_ESCAPE, kSubstituteEscScan, kSubstituteEscFlags | w32::KEYEVENTF_KEYUP);
+    }
     return RewriteAndSwallow(k, w32::VK_ESCAPE, Rewritten(k.lParam));
   }
 

@@ -104,16 +104,14 @@ void CommitAndResend(HookCall& k, InputContext& context, int32_t OwedKeyUps::*wo
   context.Complete();
   k.Send(k.vk, 0, ResendFlags(k));
   RuntimeWords& words = k.words();
-  words.owed.*word = 1;
+  k.Owe(words.owed.*word, k.vk, 0, ResendFlags(k));
   words.heldBack.LetGo();
   words.number.numericComposition = 0;
 }
 
 Outcome OwedKeyUp(HookCall& k, int32_t OwedKeyUps::*word) {
-  int32_t& owed = k.words().owed.*word;
-  if (owed != 1) return Outcome::kPassOn;
+  if (!Settle(k.words().owed.*word)) return Outcome::kPassOn;
   k.Send(k.vk, 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP);
-  owed = 0;
   return Outcome::kSwallow;
 }
 

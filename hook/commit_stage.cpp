@@ -36,10 +36,7 @@ Outcome EnterCommitStage(HookCall& k) {
   if (!k.up && k.code == w32::HC_NOREMOVE) return Outcome::kPassOn;
 
   if (k.up) {
-    if (words.owed.enterResent == 1) {
-      k.Send(k.vk, 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP);
-      words.owed.enterResent = 0;
-    }
+    if (Settle(words.owed.enterResent)) k.Send(k.vk, 0, ResendFlags(k) | w32::KEYEVENTF_KEYUP);
     return Outcome::kPassOn;
   }
 
@@ -50,7 +47,7 @@ Outcome EnterCommitStage(HookCall& k) {
   Composition c = ReadComposition(k, context, true);
   if (c.n > 0 && CommitTest(k, c, ClauseRule::kFullyConverted)) {
     k.Send(k.vk, 0, ResendFlags(k));
-    words.owed.enterResent = 1;
+    k.Owe(words.owed.enterResent, k.vk, 0, ResendFlags(k));
     words.number.numericComposition = 0;
   }
   // Whatever was held back as typed goes with this Enter, or was never there.

@@ -54,6 +54,17 @@ struct HookCall {
 
   bool On(Setting s) const { return block.On(s); }
 
+  // Sets an owed word (one of block.runtime's): the key-up it owes is `key`
+  // sent with `scan` and `flags` plus KEYEVENTF_KEYUP, paid by this
+  // keystroke's key's own key-up, or by the tray program when that will not
+  // come. What it owes is written first.
+  void Owe(int32_t& word, uint32_t key, uint8_t scan, uint32_t flags) {
+    auto i = static_cast<size_t>(reinterpret_cast<char*>(&word) - reinterpret_cast<char*>(&block.runtime)) / 4;
+    block.owedKeys.keyUp[i] = (key & 0xFFu) | uint32_t{scan} << 8 | (flags | w32::KEYEVENTF_KEYUP) << 16;
+    block.owedKeys.typedVk[i] = vk;
+    std::atomic_ref<int32_t>(word).store(1);
+  }
+
   // A synthetic keystroke, out until it comes back through the hook: keys
   // typed before it wait behind it.
   void Send(uint32_t key, uint8_t scan, uint32_t flags) {

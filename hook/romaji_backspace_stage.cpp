@@ -18,9 +18,8 @@ intptr_t BackspaceLParam(intptr_t lParam) { return WithScanKey(lParam, kRomajiBa
 // goes on as itself, the release following it.
 Outcome NotSubstituted(HookCall& k) {
   RomajiBackspaceWords& words = k.words().romajiBackspace;
-  if (words.backspaceSubstituted != 1) return Outcome::kPassOn;
+  if (!Settle(words.backspaceSubstituted)) return Outcome::kPassOn;
   k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP);
-  words.backspaceSubstituted = 0;
   return k.up ? RewriteAndSwallow(k, w32::VK_BACK, BackspaceLParam(k.lParam)) : Outcome::kPassOn;
 }
 
@@ -58,11 +57,11 @@ Outcome RomajiBackspaceKey(HookCall& k) {
   }
 
   if (!shiftReleased && !k.On(kBackspacePriority)) return NotSubstituted(k);
-  words.backspaceSubstituted = 1;
-
   if (k.up) {
-    k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP);
+    // Released, unless the tray program already has.
+    if (Settle(words.backspaceSubstituted)) k.Send(w32::VK_BACK, kRomajiBackspaceBackspaceScan, w32::KEYEVENTF_KEYUP);
   } else {
+    k.Owe(words.backspaceSubstituted, w32::VK_BACK, kRomajiBackspaceBackspaceScan, 0);
     // Shift must not reach the application with the Backspace. Its key-up
     // carries scan code 0, so it does not count as the user's left Shift
     // coming up.

@@ -1,6 +1,7 @@
 // The one block of state that every process holding the hook library sees.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -96,6 +97,18 @@ struct RuntimeWords {
   NumericCompositionWord number;
 };
 
+inline constexpr int kRuntimeWordCount = sizeof(RuntimeWords) / sizeof(int32_t);
+
+// What an owed key-up is, for each word that owes one: the key-up to send,
+// and the virtual key of the typed key whose own key-up pays it. Written
+// before the word is set, so whoever finds the word set finds them too.
+// When the typed key's key-up goes where the library is not loaded (an
+// elevated program, the secure desktop), the tray program pays it instead.
+struct OwedKeyDetails {
+  uint32_t keyUp[kRuntimeWordCount];    // vk | scan << 8 | keybd_event flags << 16, indexed as the words
+  uint32_t typedVk[kRuntimeWordCount];
+};
+
 // The keystrokes the library sent that have not come back through the hook
 // yet, oldest first. The input queue keeps its order, so while one is out a
 // keystroke that is none of them was typed before it, and is sent again
@@ -149,6 +162,11 @@ struct SendsInFlight {
   }
 };
 
+// Clears an owed word; true when it was set. The library and the tray
+// program both pay owed key-ups, so a word is cleared in one step that tells
+// which of them found it set: only that one sends the key-up.
+inline bool Settle(int32_t& word) { return std::atomic_ref<int32_t>(word).exchange(0) == 1; }
+
 // The library's variables that each process has a copy of, unlike the
 // shared block: what one process remembers of its own clock.
 struct ProcessVariables {
@@ -184,6 +202,7 @@ struct alignas(8) HookSharedBlock {
 
   RuntimeWords runtime;
   SendsInFlight inFlight;
+  OwedKeyDetails owedKeys;
 
   bool On(Setting s) const { return flag[s] == 1; }
 
@@ -202,8 +221,9 @@ static_assert(offsetof(HookSharedBlock, flag) == kLibraryCount * sizeof(HookHand
 static_assert(offsetof(HookSharedBlock, runtime) == offsetof(HookSharedBlock, flag) + 4 * kSettingCount);
 static_assert(offsetof(HookSharedBlock, inFlight) == offsetof(HookSharedBlock, runtime) + sizeof(RuntimeWords));
 static_assert(sizeof(SendsInFlight) == 4 * (SendsInFlight::kSize + 3));
+static_assert(offsetof(HookSharedBlock, owedKeys) == offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight));
 static_assert(sizeof(HookSharedBlock) ==
-              (offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight) + 7) / 8 * 8);
+              (offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails) + 7) / 8 * 8);
 
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";
@@ -248,5 +268,16 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
 
 // HookEnd: removes whichever hooks this library's HookStart installed.
 void HookEnd(InputPlatform& platform, HookSharedBlock& block);
+
+// The words that owe a key-up, as bits of their index in RuntimeWords.
+uint32_t OwedWordBits();
+
+// Sends every owed key-up whose typed key is no longer down, among the words
+// in `releasable` (bits as OwedWordBits), and clears its word; a word the
+// library's own key-up path clears at the same moment is paid by one side
+// only. Returns the owed words found with their typed key up, released or
+// not: a caller that acts only on what it has seen twice passes back what
+// it got the time before.
+uint32_t ReleaseOwedKeyUps(InputPlatform& platform, HookSharedBlock& block, uint32_t releasable);
 
 }  // namespace tavik

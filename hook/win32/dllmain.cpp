@@ -118,6 +118,12 @@ extern "C" __declspec(dllexport) int HookStart() {
 
 extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, *block); }
 
+// For the tray program and its helper: pays the owed key-ups whose typed key
+// is up, among the words in `releasable`; returns those found so.
+extern "C" __declspec(dllexport) unsigned HookReleaseOwedKeys(unsigned releasable) {
+  return tavik::ReleaseOwedKeyUps(platform, *block, releasable);
+}
+
 #if defined(__GNUC__)
 // A pure virtual call can only come from a broken build. Defining the
 // handler here keeps the C++ runtime's exception machinery, which the
