@@ -26,7 +26,7 @@ uint32_t ReleaseOwedKeyUps(InputPlatform& platform, HookSharedBlock& block, uint
     if ((owedWords & bit) == 0 || std::atomic_ref<int32_t>(words[i]).load() != 1) continue;
     // While the typed key is down its own key-up is still to come.
     uint32_t typed = block.owedKeys.typedVk[i];
-    if (typed != 0 && Held(platform, typed)) continue;
+    if ((releasable & kEvenIfHeld) == 0 && typed != 0 && Held(platform, typed)) continue;
     found |= bit;
     if ((releasable & bit) == 0 || !Settle(words[i])) continue;
     uint32_t keyUp = block.owedKeys.keyUp[i];

@@ -119,7 +119,8 @@ extern "C" __declspec(dllexport) int HookStart() {
 extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, *block); }
 
 // For the tray program and its helper: pays the owed key-ups whose typed key
-// is up, among the words in `releasable`; returns those found so.
+// is up (or all, with kEvenIfHeld), among the words in `releasable`;
+// returns those found so.
 extern "C" __declspec(dllexport) unsigned HookReleaseOwedKeys(unsigned releasable) {
   return tavik::ReleaseOwedKeyUps(platform, *block, releasable);
 }

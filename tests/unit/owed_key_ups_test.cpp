@@ -63,6 +63,7 @@ TEST(OwedKeyUps, PaidOnceWhenTheTypedKeyIsUpAndNotAgainByItsLateKeyUp) {
 
     desktop.SetHeld(k.vk, true);
     EXPECT_EQ(ReleaseOwedKeyUps(desktop, block, OwedWordBits()), 0u) << o.key << ": its key is still down";
+    EXPECT_EQ(KeyUpsOf(desktop, before, o.sent), 0) << o.key << ": paid while its key was down";
     desktop.SetHeld(k.vk, false);
     uint32_t found = ReleaseOwedKeyUps(desktop, block, 0);
     EXPECT_NE(found, 0u) << o.key << ": nothing found owed";
