@@ -180,7 +180,7 @@ class SimScenarioDesktop final : public ScenarioDesktop {
     for (const std::string& name : windowNames_) {
       std::string text = desktop_.FindWindow(name)->text.Bytes();
       std::string& shown = shownText_[name];
-      if (text != shown) pending_.push_back("  " + name + "'s text: " + Readable(text));
+      if (text != shown) pending_.push_back(std::string("  ").append(name).append("'s text: ").append(Readable(text)));
       shown = text;
     }
   }
@@ -190,7 +190,7 @@ class SimScenarioDesktop final : public ScenarioDesktop {
     Window* w = desktop_.Focused();
     if (w == nullptr) return "no window has the focus";
     if (!w->hasIme) return "no IME";
-    return w->open ? "IME on, " + ModeText(w->conversion) : "IME off";
+    return w->open ? std::string("IME on, ").append(ModeText(w->conversion)) : "IME off";
   }
 
   Window& Current() {
