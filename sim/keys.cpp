@@ -73,7 +73,7 @@ std::string KeyName(const KeyId& key) {
     if (k.key.vk == key.vk && k.key.scanKey == key.scanKey) return k.name;
   }
   for (const NamedKey& k : kKeys) {
-    if (key.scanKey == 0 && k.key.vk == key.vk) return k.name;
+    if ((key.scanKey & 0xFF) == 0 && k.key.vk == key.vk) return k.name;
   }
   return KeyText(key.vk, key.scanKey);
 }
