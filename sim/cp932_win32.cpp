@@ -22,4 +22,18 @@ std::optional<std::string> Utf8ToCp932(const std::string& utf8) {
   return out;
 }
 
+std::optional<std::string> Cp932ToUtf8(const std::string& cp932) {
+  if (cp932.empty()) return std::string();
+  int n = static_cast<int>(cp932.size());
+  int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, cp932.data(), n, nullptr, 0);
+  if (wide <= 0) return std::nullopt;
+  std::wstring w(static_cast<size_t>(wide), L'\0');
+  MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, cp932.data(), n, w.data(), wide);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::nullopt;
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
 }  // namespace tavik::sim

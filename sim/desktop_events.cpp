@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "hook/platform.h"
+#include "sim/cp932.h"
+#include "sim/editor_text.h"
 #include "sim/overloaded.h"
 #include "sim/print.h"
 
@@ -24,7 +26,43 @@ std::string InProcess(const std::string& process) { return process.empty() ? "" 
 
 std::string Direction(bool up) { return up ? "up " : "down "; }
 
+bool BeyondAscii(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+// A call's bytes that make text, such as a composition string: that text
+// beside them, so the trace need not be read with a code table at hand.
+std::string TextOfBytes(const std::optional<Value>& output) {
+  const auto* b = output ? std::get_if<Bytes>(&*output) : nullptr;
+  if (b == nullptr || !BeyondAscii(b->bytes)) return "";
+  for (const std::string& c : Cp932Characters(b->bytes)) {
+    if (static_cast<unsigned char>(c[0]) < 0x20 || !Cp932ToUtf8(c)) return "";
+  }
+  return Cat({"  ", Readable(b->bytes)});
+}
+
 }  // namespace
+
+std::string Readable(const std::string& cp932) {
+  std::string out = "\"";
+  for (const std::string& c : Cp932Characters(cp932)) {
+    std::optional<std::string> decoded = BeyondAscii(c) ? Cp932ToUtf8(c) : std::nullopt;
+    if (decoded) {
+      out += *decoded;
+    } else {
+      std::string quoted = Quoted(c);  // ASCII, or bytes that make no character
+      out += quoted.substr(1, quoted.size() - 2);
+    }
+  }
+  return out += '"';
+}
+
+std::string ReadableWithBytes(const std::string& cp932) {
+  return BeyondAscii(cp932) ? Cat({Readable(cp932), " [", HexBytes(cp932), "]"}) : Readable(cp932);
+}
 
 std::string Format(const Value& value) {
   return std::visit(Overloaded{
@@ -76,15 +114,17 @@ std::optional<std::string> TraceLine(const DesktopEvent& event) {
           [](const Delivery& d) -> std::optional<std::string> {
             return Cat({"  app ", d.window.value_or("(no focus)"), " <- ", Direction(d.up), KeyText(d.vk, d.scanKey)});
           },
-          [](const ImeCommitted& c) -> std::optional<std::string> { return Cat({"  commit ", Quoted(c.text)}); },
+          [](const ImeCommitted& c) -> std::optional<std::string> { return Cat({"  commit ", ReadableWithBytes(c.text)}); },
           [](const ImeConverted& c) -> std::optional<std::string> {
-            return Cat({"  convert ", Quoted(c.reading), " to ", Quoted(c.converted)});
+            return Cat({"  convert ", ReadableWithBytes(c.reading), " to ", ReadableWithBytes(c.converted)});
           },
           [](const ImeSent& s) -> std::optional<std::string> {
             return Cat({"  app ", s.window, " <- message ", Hex(s.message), " lParam ",
                         Hex(static_cast<uint64_t>(s.lParam)), " (sent)"});
           },
-          [](const PlatformCall& c) -> std::optional<std::string> { return Cat({"  ", Format(c)}); },
+          [](const PlatformCall& c) -> std::optional<std::string> {
+            return Cat({"  ", Format(c), TextOfBytes(c.output)});
+          },
           [](const ImeTold&) -> std::optional<std::string> { return std::nullopt; },
           [](const Remark& r) -> std::optional<std::string> { return r.text; },
       },

@@ -110,6 +110,11 @@ using DesktopEvent = std::variant<KeyInput, MessageInput, KeyFate, Delivery, Ime
                                   PlatformCall, ImeTold, Remark>;
 
 // --- As the report shows them -----------------------------------------------------------
+// Code page 932 text quoted for a person: each character decoded, escaped
+// as Quoted escapes it, and bytes (\xNN) only where there is no character.
+std::string Readable(const std::string& cp932);
+// The same with the bytes beside it when any is beyond ASCII: "ア" [83 41].
+std::string ReadableWithBytes(const std::string& cp932);
 std::string Format(const Value& value);
 // "ImmGetContext(editor) = himc:editor": what `expect call` patterns match.
 std::string Format(const PlatformCall& call);

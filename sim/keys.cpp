@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "sim/print.h"
+
 namespace tavik::sim {
 
 namespace {
@@ -63,6 +65,17 @@ std::optional<KeyId> LookUpKey(const std::string& text) {
   auto scan = HexNumber(text.substr(slash + 1), 0x1FF);
   if (!vk || !scan) return std::nullopt;
   return KeyId{*vk, *scan};
+}
+
+std::string KeyName(const KeyId& key) {
+  // The first name wins where two name one key: "bs" before "romaji-bs".
+  for (const NamedKey& k : kKeys) {
+    if (k.key.vk == key.vk && k.key.scanKey == key.scanKey) return k.name;
+  }
+  for (const NamedKey& k : kKeys) {
+    if ((key.scanKey & 0xFF) == 0 && k.key.vk == key.vk) return k.name;
+  }
+  return KeyText(key.vk, key.scanKey);
 }
 
 }  // namespace tavik::sim

@@ -16,4 +16,9 @@ struct KeyId {
 // A key by name ("at", "esc", "lshift", "a", ...) or as "0xVV/0xSSS".
 std::optional<KeyId> LookUpKey(const std::string& text);
 
+// The name a scenario gives the key; for a keystroke sent without a scan
+// code (keybd_event's space, say), the name of the key with its virtual-key
+// code; "0xVV/0xSS" for a key without either.
+std::string KeyName(const KeyId& key);
+
 }  // namespace tavik::sim

@@ -234,10 +234,14 @@ ParseResult ParseScenarios(const std::string& file, const std::string& text);
 
 struct RunResult {
   bool passed = false;
-  std::vector<std::string> report;  // the trace with each expectation's verdict
+  std::vector<std::string> report;  // each step's account or trace, with each expectation's verdict
 };
 
+// What the report says of each step: an account in words of what was typed,
+// received and done by the IME, or the trace of every platform call.
+enum class Report { kAccount, kTrace };
+
 // Runs a scenario on a fresh simulated desktop.
-RunResult RunScenario(const Scenario& scenario);
+RunResult RunScenario(const Scenario& scenario, Report report = Report::kAccount);
 
 }  // namespace tavik::sim

@@ -1,11 +1,16 @@
 // Scenarios on the simulated desktop: everything can be arranged and every
 // platform call the hooks make is seen, read from the desktop's events.
+#include <map>
+#include <set>
+#include <utility>
+
 #include "common/settings.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "sim/block_words.h"
 #include "sim/desktop.h"
 #include "sim/library_hooks.h"
+#include "sim/scenario_account.h"
 #include "sim/scenario_desktop.h"
 
 namespace tavik::sim {
@@ -18,8 +23,9 @@ constexpr const char kDefaultHost[] = "C:\\Program Files\\Editor\\editor.exe";
 
 class SimScenarioDesktop final : public ScenarioDesktop {
  public:
-  SimScenarioDesktop() {
+  explicit SimScenarioDesktop(Report report) : report_(report) {
     desktop_.AddWindow(kDefaultWindow);
+    windowNames_.insert(kDefaultWindow);
     desktop_.SetFocus(kDefaultWindow);
     current_ = kDefaultWindow;
     desktop_.SetImeFileName(std::string(kDefaultImeFile));
@@ -50,11 +56,13 @@ class SimScenarioDesktop final : public ScenarioDesktop {
     w->hasIme = c.hasIme;
     if (c.process) w->process = desktop_.ProcessNamed(*c.process).name;
     current_ = c.name;
+    windowNames_.insert(c.name);
   }
   void Arrange(const cmd::Focus& c) override {
     if (!c.name.empty() && desktop_.FindWindow(c.name) == nullptr) desktop_.AddWindow(c.name);
     desktop_.SetFocus(c.name);
     if (!c.name.empty()) current_ = c.name;
+    if (!c.name.empty()) windowNames_.insert(c.name);
   }
   void Arrange(const cmd::ImeOpen& c) override { Current().open = c.open; }
   void Arrange(const cmd::ImeMode& c) override {
@@ -96,9 +104,17 @@ class SimScenarioDesktop final : public ScenarioDesktop {
   void Arrange(const cmd::Restore& c) override { desktop_.Restore(c.call); }
   void Arrange(const cmd::NextHookResult& c) override { desktop_.SetNextHookResult(c.result); }
   void Arrange(const cmd::Set& c) override { WriteBlockWord(block_, c.word, c.value); }
-  void Arrange(const cmd::Text& c) override { Current().text.Set(c.bytes); }
+  void Arrange(const cmd::Text& c) override {
+    // What the steps so far did to the text is theirs; this is the scenario's.
+    Settle();
+    Current().text.Set(c.bytes);
+    shownText_[current_] = Current().text.Bytes();
+  }
 
-  void BeginStep() override { stepStart_ = desktop_.events().size(); }
+  void BeginStep() override {
+    stepStart_ = desktop_.events().size();
+    imeAtStep_ = ImeText();
+  }
   intptr_t HookStart() override {
     intptr_t r = tavik::HookStart(desktop_, block_, kModuleInstance, kKeyboardProcToken, kMessageProcToken);
     desktop_.Note("  -> HookStart returned " + Hex(static_cast<uint32_t>(r)));
@@ -149,12 +165,34 @@ class SimScenarioDesktop final : public ScenarioDesktop {
   bool Toggled(const KeyId& key) override { return desktop_.Toggled(key.vk); }
 
   std::vector<std::string> TakeTrace() override {
-    std::vector<std::string> lines = desktop_.TraceLines(printed_);
-    printed_ = desktop_.events().size();
-    return lines;
+    Settle();
+    return std::exchange(pending_, {});
   }
 
  private:
+  // The report's lines for what happened since the last, kept until asked for.
+  void Settle() {
+    std::vector<std::string> lines = report_ == Report::kTrace ? desktop_.TraceLines(printed_)
+                                                               : AccountLines(desktop_.events(), printed_, imeAtStep_);
+    printed_ = desktop_.events().size();
+    pending_.insert(pending_.end(), lines.begin(), lines.end());
+    if (report_ == Report::kTrace) return;
+    for (const std::string& name : windowNames_) {
+      std::string text = desktop_.FindWindow(name)->text.Bytes();
+      std::string& shown = shownText_[name];
+      if (text != shown) pending_.push_back(std::string("  ").append(name).append("'s text: ").append(Readable(text)));
+      shown = text;
+    }
+  }
+
+  // How the IME of the window with the focus stands, as keys are typed.
+  std::string ImeText() {
+    Window* w = desktop_.Focused();
+    if (w == nullptr) return "no window has the focus";
+    if (!w->hasIme) return "no IME";
+    return w->open ? std::string("IME on, ").append(ModeText(w->conversion)) : "IME off";
+  }
+
   Window& Current() {
     return *desktop_.FindWindow(current_);  // current_ always names a window that exists
   }
@@ -164,12 +202,17 @@ class SimScenarioDesktop final : public ScenarioDesktop {
   std::string current_;
   size_t stepStart_ = 0;  // the first event of the step
   size_t printed_ = 0;    // the first event not yet in the report
+  Report report_;
+  std::vector<std::string> pending_;
+  std::string imeAtStep_;
+  std::set<std::string> windowNames_;
+  std::map<std::string, std::string> shownText_;  // each window's text as the report last showed it
 };
 
 }  // namespace
 
-RunResult RunScenario(const Scenario& scenario) {
-  SimScenarioDesktop desktop;
+RunResult RunScenario(const Scenario& scenario, Report report) {
+  SimScenarioDesktop desktop(report);
   RunResult r;
   r.passed = Interpret(scenario, desktop, [&r](const std::string& line) { r.report.push_back(line); }) ==
              Verdict::kPassed;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "sim/cp932.h"
+#include "sim/desktop_events.h"
+#include "sim/print.h"
 #include "sim/scenario.h"
 
 namespace tavik::sim {
@@ -20,6 +22,18 @@ TEST(Cp932, ACharacterWithoutAFormOrTextThatIsNotUtf8Fails) {
   EXPECT_EQ(Utf8ToCp932("caf\xC3\xA9"), std::nullopt) << "no best fit to 'e'";
   EXPECT_EQ(Utf8ToCp932("\xF0\x9F\x98\x80"), std::nullopt) << "outside the BMP";
   EXPECT_EQ(Utf8ToCp932("\x82\xA0"), std::nullopt) << "code page 932 bytes are not UTF-8";
+}
+
+TEST(Cp932, ReadableTextIsJapaneseWithBytesOnlyWhereThereIsNoCharacter) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\x95\xCF\x8A\xB7", "\"変換\""},
+      {"a\xB1\"\n", "\"aｱ\\\"\\n\""},
+      {"\x83\x41\x82", "\"ア\\x82\""},  // a lead byte with nothing after it
+      {"\x85\x40", "\"\\x85@\""},        // a pair without a character
+  };
+  for (const auto& [bytes, shown] : cases) EXPECT_EQ(Readable(bytes), shown) << HexBytes(bytes);
+  EXPECT_EQ(ReadableWithBytes("\x83\x41"), "\"ア\" [83 41]");
+  EXPECT_EQ(ReadableWithBytes("ab"), "\"ab\"");
 }
 
 // The bytes a quoted string gives, as `ime composition` stages them.
