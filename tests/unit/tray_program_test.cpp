@@ -63,6 +63,7 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
                                              "CreateProcessA(\"C:\\tavik\\tavik32.exe\", "
                                              "\"\"C:\\tavik\\tavik32.exe\" 1280 1284\", 1)",
                                              "CloseHandle(0x500)", "WaitForMultipleObjects(2, 10000) = 0",
+                                             "RegisterWindowMessageA(\"TaskbarCreated\")",
                                              "LoadImageA(128, 0x1, 16, 16, 0)", "Shell_NotifyIconA(0)"}));
   // The settings file was made consistent before the hooks read it.
   size_t firstWrite = 0;
