@@ -909,15 +909,7 @@ int Taskbar(const std::string& exe, const std::string& dll) {
 std::wstring AnswerBox(const Tavik& tavik, const wchar_t* caption) {
   HWND box = WaitForWindow(tavik.processId(), L"#32770", caption);
   if (box == nullptr) return L"";
-  std::wstring text;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM lParam) -> BOOL {
-        auto* found = reinterpret_cast<std::wstring*>(lParam);
-        if (ClassOf(child) == L"Static" && !TextOf(child).empty()) *found = TextOf(child);
-        return found->empty();
-      },
-      reinterpret_cast<LPARAM>(&text));
+  std::wstring text = BoxText(box);
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   WaitUntil([&] { return !IsWindow(box); });
   return text;
