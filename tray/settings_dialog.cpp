@@ -127,16 +127,24 @@ bool SettingsDialogModel::Ok(TrayPlatform& p, TrayState& s) {
   for (Setting key : kSettingsInTreeOrder) changed = changed || working_[key] != s.settings.flag[key];
   if (!changed) return false;
 
-  s.settingsChanged = 1;
   // Every box, changed or not, in the file's order: the file then says
-  // exactly what the dialog showed.
+  // exactly what the dialog showed. A failed write does not stop the
+  // others; each that succeeds changes what the hooks read.
+  bool ok = true;
   for (int key = 0; key < kSettingCount; ++key) {
     if (kSettingKeys[key].fileOnly) continue;
     s.settings.flag[key] = working_[key] != 0 ? 1 : 0;
-    p.WritePrivateProfileStringA(kSettingsSection, kSettingKeys[key].name, s.settings.flag[key] == 1 ? "1" : "0",
-                                 kSettingsFile);
+    bool written = p.WritePrivateProfileStringA(kSettingsSection, kSettingKeys[key].name,
+                                                s.settings.flag[key] == 1 ? "1" : "0", kSettingsFile) != 0;
+    if (written) s.settingsChanged = 1;
+    ok = ok && written;
   }
-  return true;
+  if (!ok) {
+    // The settings in force are the file's, whatever the dialog showed.
+    s.settingsUnsaved = true;
+    ReloadSettings(p, s.settings);
+  }
+  return ok;
 }
 
 }  // namespace tavik::tray

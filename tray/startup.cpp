@@ -56,7 +56,11 @@ bool StartHookLibrary(TrayPlatform& p, TrayState& s, Hwnd window, const char* pr
   s.version.dwOSVersionInfoSize = 148;
   p.GetVersionExA(&s.version);
 
-  LoadOrResetSettings(p, s.version, s.settings);
+  s.window = window;
+  s.programName = programName;
+  // A file that cannot be written is no reason to end: the hooks run with
+  // what the file holds, the defaults where it holds nothing.
+  if (!LoadOrResetSettings(p, s.version, s.settings)) ReportUnsavedSettings(p, window, programName);
   s.settingsOpen = 0;
   s.aboutOpen = 0;
 
@@ -172,7 +176,25 @@ const char* HelperNote(const TrayState& s) {
   return nullptr;
 }
 
+namespace {
+
+// NIM_ADD; when the shell refuses, NIM_MODIFY tells whether it has the icon
+// all the same (a shell that was slow to answer, or a taskbar that kept its
+// icons), so that it is never added twice.
+bool ShowIcon(TrayPlatform& p, TrayState& s) {
+  s.iconAdded = p.Shell_NotifyIconA(w32::NIM_ADD, &s.icon) != 0 || p.Shell_NotifyIconA(w32::NIM_MODIFY, &s.icon) != 0;
+  return s.iconAdded;
+}
+
+void RetryLater(TrayPlatform& p, TrayState& s) {
+  if (s.iconRetries == 0) p.SetTimer(s.icon.hWnd, kIconRetryTimer, kIconRetryInterval);
+  s.iconRetries = kIconRetryTicks;
+}
+
+}  // namespace
+
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window) {
+  s.taskbarCreated = p.RegisterWindowMessageA(kTaskbarCreatedMessage);
   s.icon = NotifyIconData{};
   // The record's first version, which every shell takes; the Win32 layer
   // copies the fields into a real NOTIFYICONDATAA of that version's size.
@@ -183,8 +205,24 @@ void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window) {
   s.icon.uCallbackMessage = WM_TRAYNOTIFY;
   s.icon.hIcon = p.LoadImageA(kIconResource, w32::IMAGE_ICON, 16, 16, w32::LR_DEFAULTCOLOR);
   std::strcpy(s.icon.szTip, "tavik");
-  p.Shell_NotifyIconA(w32::NIM_ADD, &s.icon);
-  s.iconAdded = true;
+  if (!ShowIcon(p, s)) RetryLater(p, s);
+}
+
+bool OnTaskbarCreated(TrayPlatform& p, TrayState& s, uint32_t message) {
+  if (message == 0 || message != s.taskbarCreated) return false;
+  // Before AddTrayIcon there is no record; it will be added then.
+  if (IsNull(s.icon.hWnd)) return true;
+  if (!ShowIcon(p, s)) RetryLater(p, s);
+  return true;
+}
+
+void OnIconRetryTimer(TrayPlatform& p, TrayState& s) {
+  if (s.iconRetries == 0) return;
+  // A TaskbarCreated may have shown it meanwhile: then no second NIM_ADD.
+  if (s.iconAdded || ShowIcon(p, s) || --s.iconRetries == 0) {
+    s.iconRetries = 0;
+    p.KillTimer(s.icon.hWnd, kIconRetryTimer);
+  }
 }
 
 void ShutDown(TrayPlatform& p, TrayState& s) {
@@ -210,6 +248,7 @@ uint32_t TrayMenuItemState(const TrayState& s, uint32_t id) {
 
 void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog) {
   s.settingsChanged = 0;
+  s.settingsUnsaved = false;
   s.settingsOpen = 1;
   dialog.DoModal();
   // After the dialog has closed, so that HookStart reads what OK wrote.
@@ -217,6 +256,10 @@ void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog) {
     p.CallExport(s.hookEnd);
     p.CallExport(s.hookStart);
     RestartHelper(p, s);
+  }
+  if (s.settingsUnsaved) {
+    s.settingsUnsaved = false;
+    ReportUnsavedSettings(p, s.window, s.programName);
   }
   s.settingsOpen = 0;
 }

@@ -30,8 +30,21 @@ bool ParentsAllow(Setting key, const int32_t* flags, int32_t ntPlatform);
 
 // Start-up: the RESET test, then the reset or the load with the consistency
 // rules. Fills `settings` (ntPlatform from `version`) and makes every
-// rewrite of the settings file.
-void LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings& settings);
+// rewrite of the settings file. False when a write failed: `settings` are
+// then what the program will run with (the defaults after a reset), though
+// the file may not say so.
+bool LoadOrResetSettings(TrayPlatform& p, const OsVersion& version, TraySettings& settings);
+
+// The settings as the file now holds them, by the load's rules, without
+// writing anything: what the hook library reads once a write has failed.
+void ReloadSettings(TrayPlatform& p, TraySettings& settings);
+
+// Told once per failed operation (the start-up's rewrite, an OK), in a box
+// owned by `window`: the settings file's full path, and what to do.
+inline constexpr const char kUnsavedText[] =
+    "%sに設定を保存できませんでした。\nﾌｧｲﾙやﾌｫﾙﾀﾞが書き込み禁止になっていないか確かめるか、"
+    "tavikを書き込みのできるﾌｫﾙﾀﾞに移してください。";
+void ReportUnsavedSettings(TrayPlatform& p, Hwnd window, const char* programName);
 
 // --- Program-wide state --------------------------------------------------------
 
@@ -56,7 +69,15 @@ struct TrayState {
   int32_t aboutOpen = 0;
   int32_t settingsChanged = 0;
   NotifyIconData icon{};
-  bool iconAdded = false;
+  bool iconAdded = false;   // the shell is known to show it
+  uint32_t taskbarCreated = 0;  // the registered message of a (re)started taskbar
+  uint32_t iconRetries = 0;     // timer ticks left to try adding it; 0: no timer
+
+  // Where the program's messages go: the hidden window, captioned with the
+  // program's name. Set by StartHookLibrary.
+  Hwnd window{};
+  const char* programName = "";
+  bool settingsUnsaved = false;  // OK's write failed; told once the dialog has closed
 
   HelperState helper = HelperState::kNotStarted;
   ProcessInformation helperProcess{};
@@ -107,7 +128,22 @@ inline constexpr const char kHelperStoppedNote[] = "tavik32.exeが動かない�
 
 // Adds the notification-area icon, the last of the hidden window's
 // initialisation: once the window is hidden, the icon is all the user sees.
+// Registers the taskbar's "TaskbarCreated" message first. When the shell
+// does not take the icon (tavik started at sign-in before the taskbar),
+// the icon retry timer is set.
 void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window);
+
+inline constexpr const char kTaskbarCreatedMessage[] = "TaskbarCreated";
+inline constexpr uintptr_t kIconRetryTimer = 1;
+inline constexpr uint32_t kIconRetryInterval = 10000;  // ms
+inline constexpr uint32_t kIconRetryTicks = 30;        // five minutes, then only TaskbarCreated
+
+// Whether `message` is the taskbar's, and if so, what follows it: a new
+// taskbar has none of the old one's icons, so the same record is added again.
+bool OnTaskbarCreated(TrayPlatform& p, TrayState& s, uint32_t message);
+// WM_TIMER of kIconRetryTimer: tries again while the icon is not shown, and
+// kills the timer once it is or the tries are spent.
+void OnIconRetryTimer(TrayPlatform& p, TrayState& s);
 
 // WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, the helper
 // ended, then the icon removed when it was added.
@@ -148,10 +184,12 @@ class SettingsDialogModel {
   void Initialise();
   // BN_CLICKED of a check box (1000 to 1024) or of a radio button.
   void Clicked(int id);
-  // IDOK: when any working flag differs from TraySettings, settingsChanged
-  // becomes 1, TraySettings takes the working flags and every key with a
-  // box is written in file order; otherwise nothing is written. True when
-  // written.
+  // IDOK: when any working flag differs from TraySettings, every key with a
+  // box is written in file order and TraySettings takes the working flags;
+  // otherwise nothing is written. settingsChanged becomes 1 when any write
+  // succeeded. When one failed, settingsUnsaved is set and TraySettings
+  // reread from the file, so the dialog never shows what was not saved.
+  // True when all was written.
   bool Ok(TrayPlatform& p, TrayState& s);
 
  private:
@@ -168,7 +206,8 @@ class SettingsDialogModel {
 int ControlOf(Setting key);
 
 // The settings command: settingsOpen while the dialog runs, and the hooks
-// restarted once after it closed when OK wrote a change, the helper's too.
+// restarted once after it closed when OK wrote a change, the helper's too;
+// then, when a write failed, the user told so.
 class ModalDialog {
  public:
   // Runs the dialog; returns when it has ended.

@@ -17,6 +17,7 @@ inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
 inline constexpr uint32_t MB_OK = 0x0;
 inline constexpr uint32_t MB_ICONEXCLAMATION = 0x30;
 inline constexpr uint32_t NIM_ADD = 0;
+inline constexpr uint32_t NIM_MODIFY = 1;
 inline constexpr uint32_t NIM_DELETE = 2;
 inline constexpr uint32_t NIF_MESSAGE = 0x1;
 inline constexpr uint32_t NIF_ICON = 0x2;
@@ -105,6 +106,8 @@ class TrayPlatform {
   // lpString null deletes the key.
   virtual int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                              const char* lpFileName) = 0;
+  // Without the file part's pointer.
+  virtual uint32_t GetFullPathNameA(const char* lpFileName, uint32_t nBufferLength, char* lpBuffer) = 0;
 
   // kernel32: the 32-bit helper's process. hModule null: the program file.
   virtual uint32_t GetModuleFileNameA(Hmodule hModule, char* lpFilename, uint32_t nSize) = 0;
@@ -127,6 +130,10 @@ class TrayPlatform {
   virtual int32_t CloseHandle(Handle hObject) = 0;
   // user32
   virtual int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) = 0;
+  virtual uint32_t RegisterWindowMessageA(const char* lpString) = 0;
+  // Without a timer procedure: WM_TIMER goes to the window.
+  virtual uintptr_t SetTimer(Hwnd hWnd, uintptr_t nIDEvent, uint32_t uElapse) = 0;
+  virtual int32_t KillTimer(Hwnd hWnd, uintptr_t uIDEvent) = 0;
 
   // user32 and shell32
   virtual int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) = 0;

@@ -1,5 +1,6 @@
 #include "tests/support/fake_tray_platform.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tray/helper.h"
@@ -81,9 +82,23 @@ uint32_t FakeTrayPlatform::GetPrivateProfileStringA(const char* lpAppName, const
 
 int32_t FakeTrayPlatform::WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                                 const char* lpFileName) {
-  bool ok = profiles_.WriteString(lpAppName, lpKeyName, lpString, lpFileName);
-  trace_.push_back("WritePrivateProfileStringA(" + Text(lpKeyName) + ", " + Text(lpString) + ")");
+  bool fails = failWrite_ && failWrite_(writes_);
+  ++writes_;
+  bool ok = !fails && profiles_.WriteString(lpAppName, lpKeyName, lpString, lpFileName);
+  trace_.push_back("WritePrivateProfileStringA(" + Text(lpKeyName) + ", " + Text(lpString) + ")" +
+                   (ok ? "" : " fails"));
   return ok ? 1 : 0;
+}
+
+uint32_t FakeTrayPlatform::GetFullPathNameA(const char* lpFileName, uint32_t nBufferLength, char* lpBuffer) {
+  // The current folder is the program's, as the tray program is started.
+  std::string name = lpFileName;
+  if (name.rfind(".\\", 0) == 0) name = name.substr(2);
+  std::string full = programPath_.substr(0, programPath_.find_last_of('\\') + 1) + name;
+  trace_.push_back("GetFullPathNameA(" + Text(lpFileName) + ") = " + Text(full.c_str()));
+  if (full.size() >= nBufferLength) return static_cast<uint32_t>(full.size() + 1);
+  std::memcpy(lpBuffer, full.c_str(), full.size() + 1);
+  return static_cast<uint32_t>(full.size());
 }
 
 uint32_t FakeTrayPlatform::GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) {
@@ -254,6 +269,30 @@ int32_t FakeTrayPlatform::PostThreadMessageA(uint32_t idThread, uint32_t Msg, ui
   return ok ? 1 : 0;
 }
 
+uint32_t FakeTrayPlatform::RegisterWindowMessageA(const char* lpString) {
+  auto it = std::find(registered_.begin(), registered_.end(), lpString);
+  if (it == registered_.end()) it = registered_.insert(it, lpString);
+  trace_.push_back("RegisterWindowMessageA(" + Text(lpString) + ")");
+  return 0xC000 + static_cast<uint32_t>(it - registered_.begin());
+}
+
+uint32_t FakeTrayPlatform::Registered(const std::string& name) const {
+  auto it = std::find(registered_.begin(), registered_.end(), name);
+  return it == registered_.end() ? 0 : 0xC000 + static_cast<uint32_t>(it - registered_.begin());
+}
+
+uintptr_t FakeTrayPlatform::SetTimer(Hwnd, uintptr_t nIDEvent, uint32_t uElapse) {
+  timers_.insert(nIDEvent);
+  trace_.push_back("SetTimer(" + std::to_string(nIDEvent) + ", " + std::to_string(uElapse) + ")");
+  return nIDEvent;
+}
+
+int32_t FakeTrayPlatform::KillTimer(Hwnd, uintptr_t uIDEvent) {
+  bool ok = timers_.erase(uIDEvent) != 0;
+  trace_.push_back("KillTimer(" + std::to_string(uIDEvent) + ")");
+  return ok ? 1 : 0;
+}
+
 int32_t FakeTrayPlatform::MessageBoxA(Hwnd, const char* lpText, const char* lpCaption, uint32_t uType) {
   trace_.push_back("MessageBoxA(" + Text(lpText) + ", " + Text(lpCaption) + ", " + Hex(uType) + ")");
   return 1;
@@ -266,14 +305,17 @@ tray::Hicon FakeTrayPlatform::LoadImageA(int resource, uint32_t type, int32_t cx
 }
 
 int32_t FakeTrayPlatform::Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) {
-  if (dwMessage == w32::NIM_ADD) {
+  // As the shell does: one icon per window and id, none without a taskbar.
+  bool same = iconShown_ && lpData->hWnd == icon_.hWnd && lpData->uID == icon_.uID;
+  bool ok = taskbar_ && (dwMessage == w32::NIM_ADD ? !same : same);
+  if (ok && dwMessage == w32::NIM_ADD) {
     icon_ = *lpData;
     iconShown_ = true;
-  } else if (dwMessage == w32::NIM_DELETE && lpData->hWnd == icon_.hWnd && lpData->uID == icon_.uID) {
+  } else if (ok && dwMessage == w32::NIM_DELETE) {
     iconShown_ = false;
   }
-  trace_.push_back("Shell_NotifyIconA(" + Hex(dwMessage) + ")");
-  return 1;
+  trace_.push_back("Shell_NotifyIconA(" + Hex(dwMessage) + ")" + (ok ? "" : " fails"));
+  return ok ? 1 : 0;
 }
 
 int32_t DialogRecord::CheckDlgButton(int nIDButton, uint32_t uCheck) {

@@ -48,6 +48,22 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   // Kernel handles the tray program holds open now.
   size_t OpenHandles() const { return open_.size(); }
 
+  // Writes to the settings file that fail, by their number (0 for the
+  // first write from now on); null: none fails.
+  void FailWrites(std::function<bool(int)> fails) {
+    failWrite_ = std::move(fails);
+    writes_ = 0;
+  }
+  // No taskbar: the shell takes no icon. A taskbar that comes (back) has no
+  // icons; the program hears of it through the message it registered as
+  // "TaskbarCreated", which the test delivers.
+  void SetTaskbar(bool present) {
+    taskbar_ = present;
+    iconShown_ = false;
+  }
+  uint32_t Registered(const std::string& name) const;
+  bool TimerSet(uintptr_t id) const { return timers_.count(id) != 0; }
+
   ProfileStore& profiles() { return profiles_; }
   const std::vector<std::string>& trace() const { return trace_; }
   void ClearTrace() { trace_.clear(); }
@@ -68,6 +84,7 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
                                     char* lpReturnedString, uint32_t nSize, const char* lpFileName) override;
   int32_t WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                      const char* lpFileName) override;
+  uint32_t GetFullPathNameA(const char* lpFileName, uint32_t nBufferLength, char* lpBuffer) override;
   uint32_t GetModuleFileNameA(tray::Hmodule hModule, char* lpFilename, uint32_t nSize) override;
   tray::Handle GetCurrentProcess() override { return kCurrentProcess; }
   int32_t DuplicateHandle(tray::Handle hSourceProcessHandle, tray::Handle hSourceHandle,
@@ -84,6 +101,9 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   int32_t TerminateProcess(tray::Handle hProcess, uint32_t uExitCode) override;
   int32_t CloseHandle(tray::Handle hObject) override;
   int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) override;
+  uint32_t RegisterWindowMessageA(const char* lpString) override;
+  uintptr_t SetTimer(Hwnd hWnd, uintptr_t nIDEvent, uint32_t uElapse) override;
+  int32_t KillTimer(Hwnd hWnd, uintptr_t uIDEvent) override;
   int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) override;
   tray::Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) override;
   int32_t Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) override;
@@ -98,7 +118,12 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   uint32_t platformId_ = w32::VER_PLATFORM_WIN32_NT;
   bool loaded_ = false;
   bool iconShown_ = false;
+  bool taskbar_ = true;
   tray::NotifyIconData icon_{};
+  std::function<bool(int)> failWrite_;
+  int writes_ = 0;
+  std::vector<std::string> registered_;  // message 0xC000 + n is registered_[n]
+  std::set<uintptr_t> timers_;
   std::vector<std::string> trace_;
 
   // Kernel objects: the helper's process and thread, events, and this

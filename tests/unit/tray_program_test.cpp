@@ -19,6 +19,12 @@ using tray::TrayState;
 
 constexpr Hwnd kWindow{7};
 
+// The one box a failed write of the settings file brings.
+const std::vector<std::string> kUnsavedBox = {
+    "MessageBoxA(\"C:\\tavik\\tavik.iniに設定を保存できませんでした。\n"
+    "ﾌｧｲﾙやﾌｫﾙﾀﾞが書き込み禁止になっていないか確かめるか、tavikを書き込みのできるﾌｫﾙﾀﾞに移してください。\", "
+    "\"tavik\", 0x30)"};
+
 std::vector<std::string> Without(const std::vector<std::string>& trace, const std::string& prefix) {
   std::vector<std::string> out;
   for (const std::string& l : trace) {
@@ -63,6 +69,7 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
                                              "CreateProcessA(\"C:\\tavik\\tavik32.exe\", "
                                              "\"\"C:\\tavik\\tavik32.exe\" 1280 1284\", 1)",
                                              "CloseHandle(0x500)", "WaitForMultipleObjects(2, 10000) = 0",
+                                             "RegisterWindowMessageA(\"TaskbarCreated\")",
                                              "LoadImageA(128, 0x1, 16, 16, 0)", "Shell_NotifyIconA(0)"}));
   // The settings file was made consistent before the hooks read it.
   size_t firstWrite = 0;
@@ -93,6 +100,99 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
   EXPECT_EQ(desktop.helperLog(), (std::vector<std::string>{"HookStart", "HookEnd"}));
   EXPECT_EQ(desktop.OpenHandles(), 0u);
   EXPECT_FALSE(desktop.IconShown());
+}
+
+// Signed in before the taskbar, then Explorer restarted twice: the icon is
+// added when a taskbar is there to take it, each time one comes, and never
+// while it is shown.
+TEST_F(TrayStartTest, TheIconComesWithEachTaskbarAndIsNeverAddedTwice) {
+  ASSERT_TRUE(Start());
+  desktop.SetTaskbar(false);
+  const std::string add = "Shell_NotifyIconA(0)";
+  const std::string addFails = add + " fails";
+  const std::string modifyFails = "Shell_NotifyIconA(0x1) fails";
+  auto taskbarCreated = [&] {
+    EXPECT_TRUE(tray::OnTaskbarCreated(desktop, state, desktop.Registered("TaskbarCreated")));
+  };
+  auto tick = [&] { tray::OnIconRetryTimer(desktop, state); };
+  auto newTaskbar = [&] {
+    desktop.SetTaskbar(true);
+    taskbarCreated();
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    std::vector<std::string> calls;
+    bool shown;
+  };
+  const Step steps[] = {
+      {"start without a taskbar", [&] { tray::AddTrayIcon(desktop, state, kWindow); },
+       {"RegisterWindowMessageA(\"TaskbarCreated\")", "LoadImageA(128, 0x1, 16, 16, 0)", addFails, modifyFails,
+        "SetTimer(1, 10000)"},
+       false},
+      {"a tick, still no taskbar", tick, {addFails, modifyFails}, false},
+      {"the taskbar comes", newTaskbar, {add}, true},
+      {"a tick once shown", tick, {"KillTimer(1)"}, true},
+      {"a tick after the timer", tick, {}, true},
+      {"the message again, the icon kept", taskbarCreated, {add + " fails", "Shell_NotifyIconA(0x1)"}, true},
+      {"Explorer restarted", newTaskbar, {add}, true},
+      {"another message", [&] { EXPECT_FALSE(tray::OnTaskbarCreated(desktop, state, w32::WM_USER)); }, {}, true},
+  };
+  for (const Step& step : steps) {
+    desktop.ClearTrace();
+    step.act();
+    EXPECT_EQ(desktop.trace(), step.calls) << step.what;
+    EXPECT_EQ(desktop.IconShown(), step.shown) << step.what;
+  }
+  EXPECT_STREQ(desktop.icon().szTip, "tavik") << "the same record each time";
+  EXPECT_EQ(desktop.icon().uCallbackMessage, 0x464u);
+  tray::ShutDown(desktop, state);
+  EXPECT_FALSE(desktop.IconShown());
+}
+
+TEST_F(TrayStartTest, TheTimerGivesUpAfterFiveMinutesButATaskbarStillBringsTheIcon) {
+  ASSERT_TRUE(Start());
+  desktop.SetTaskbar(false);
+  tray::AddTrayIcon(desktop, state, kWindow);
+  desktop.ClearTrace();
+  for (int i = 0; i < 40; ++i) tray::OnIconRetryTimer(desktop, state);
+  EXPECT_EQ(desktop.Calls("Shell_NotifyIconA").size(), 2 * 30u);
+  EXPECT_EQ(desktop.Calls("KillTimer"), (std::vector<std::string>{"KillTimer(1)"}));
+  EXPECT_FALSE(desktop.TimerSet(tray::kIconRetryTimer));
+  desktop.SetTaskbar(true);
+  tray::OnTaskbarCreated(desktop, state, desktop.Registered("TaskbarCreated"));
+  EXPECT_TRUE(desktop.IconShown());
+}
+
+// A settings file that cannot be written, at its creation and at its
+// rewrite: told once, and tavik runs on with what it could read.
+TEST_F(TrayStartTest, AFailedWriteAtStartIsToldOnceAndTheHooksStartAnyway) {
+  struct Case {
+    const char* what;
+    const char* file;  // null: none yet
+    std::function<bool(int)> fails;
+    int32_t imeOnOff;  // the flag tavik runs with
+  };
+  const Case cases[] = {
+      {"no file, none written", nullptr, [](int) { return true; }, 0},
+      {"no file, the first write fails", nullptr, [](int n) { return n == 0; }, 0},
+      {"no file, a middle write fails", nullptr, [](int n) { return n == 12; }, 0},
+      {"a rewrite fails", "[TAVIK]\r\nRESET=0\r\nIME ONOFF=1\r\nCAPSLOCK OFF=0\r\nKATAKANA KEY=1\r\n",
+       [](int) { return true; }, 1},
+  };
+  for (const Case& c : cases) {
+    FakeTrayPlatform d;
+    d.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
+    if (c.file != nullptr) d.profiles().SetFile(kSettingsFile, c.file);
+    d.FailWrites(c.fails);
+    TrayState s;
+    EXPECT_TRUE(tray::StartHookLibrary(d, s, kWindow, "tavik")) << c.what;
+    EXPECT_EQ(d.Calls("MessageBoxA"), kUnsavedBox) << c.what;
+    EXPECT_EQ(d.Calls("HookStart").size(), 1u) << c.what;
+    EXPECT_EQ(s.settings.flag[kTorikeshiKey], 1) << c.what;
+    EXPECT_EQ(s.settings.flag[kImeOnOff], c.imeOnOff) << c.what;
+    EXPECT_EQ(s.settings.flag[kKatakanaKey], 0) << c.what;
+  }
 }
 
 TEST_F(TrayStartTest, MissingLibraryIsToldOnceAndTouchesNothing) {
@@ -298,6 +398,38 @@ TEST_F(SettingsDialogTest, OffNtRomajiBackspaceOpensDisabledAndIsWrittenOff) {
   std::vector<std::string> writes = WritesDuring({1005}, true);
   EXPECT_NE(std::find(writes.begin(), writes.end(), "WritePrivateProfileStringA(\"ROMAJI BACKSPACE\", \"0\")"),
             writes.end());
+}
+
+// OK whose writes fail: one box once the dialog has closed, and the tray's
+// copy is what the file holds, so the dialog reopens on the truth. The
+// hooks restart only when the file changed.
+TEST_F(SettingsDialogTest, AFailedOkIsToldOnceAndTheDialogReopensOnTheFile) {
+  struct Case {
+    const char* what;
+    std::function<bool(int)> fails;  // by the number of OK's write, in file order
+    int32_t romajiOnOff;              // what the file holds afterwards
+    bool restarted;
+  };
+  const Case cases[] = {
+      {"every write fails", [](int) { return true; }, 0, false},
+      {"the changed key's write fails", [](int n) { return n == kRomajiOnOff; }, 0, true},
+      {"the first write fails", [](int n) { return n == 0; }, 1, true},
+  };
+  for (const Case& c : cases) {
+    desktop = FakeTrayPlatform{};
+    desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
+    state = TrayState{};
+    Started("");
+    desktop.FailWrites(c.fails);
+    Open({1005}, true);
+    EXPECT_EQ(desktop.Calls("MessageBoxA"), kUnsavedBox) << c.what;
+    EXPECT_EQ(desktop.trace().back(), kUnsavedBox.front()) << c.what << ": after the hooks' restart";
+    EXPECT_EQ(desktop.Calls("HookStart").size(), c.restarted ? 1u : 0u) << c.what;
+    EXPECT_EQ(state.settings.flag[kRomajiOnOff], c.romajiOnOff) << c.what;
+    desktop.FailWrites(nullptr);
+    Open({}, false, [&](DialogRecord& r) { EXPECT_EQ(r.Checked(1005), c.romajiOnOff == 1) << c.what; });
+    EXPECT_TRUE(desktop.Calls("MessageBoxA").empty()) << c.what << ": told once";
+  }
 }
 
 }  // namespace

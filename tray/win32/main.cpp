@@ -213,6 +213,9 @@ void PaintMinimised(HWND window) {
 }
 
 INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Registered at run time, so not a case below: Explorer broadcasts it
+  // when a new taskbar is up, which has none of the old one's icons.
+  if (OnTaskbarCreated(program.platform, program.state, message)) return TRUE;
   switch (message) {
     case WM_INITDIALOG:
       return InitTrayDialog(window);
@@ -275,6 +278,11 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT:
       if (!IsIconic(window)) return FALSE;
       PaintMinimised(window);
+      return TRUE;
+
+    case WM_TIMER:
+      if (wParam != kIconRetryTimer) return FALSE;
+      OnIconRetryTimer(program.platform, program.state);
       return TRUE;
 
     case WM_QUERYDRAGICON:

@@ -52,6 +52,9 @@ class Win32TrayPlatform final : public TrayPlatform {
                                      const char* lpFileName) override {
     return ::WritePrivateProfileStringA(lpAppName, lpKeyName, lpString, lpFileName);
   }
+  uint32_t GetFullPathNameA(const char* lpFileName, uint32_t nBufferLength, char* lpBuffer) override {
+    return ::GetFullPathNameA(lpFileName, nBufferLength, lpBuffer, nullptr);
+  }
 
   uint32_t GetModuleFileNameA(Hmodule hModule, char* lpFilename, uint32_t nSize) override {
     return ::GetModuleFileNameA(Win32<HMODULE>(hModule), lpFilename, nSize);
@@ -105,6 +108,11 @@ class Win32TrayPlatform final : public TrayPlatform {
   int32_t PostThreadMessageA(uint32_t idThread, uint32_t Msg, uintptr_t wParam, intptr_t lParam) override {
     return ::PostThreadMessageA(idThread, Msg, wParam, lParam);
   }
+  uint32_t RegisterWindowMessageA(const char* lpString) override { return ::RegisterWindowMessageA(lpString); }
+  uintptr_t SetTimer(Hwnd hWnd, uintptr_t nIDEvent, uint32_t uElapse) override {
+    return ::SetTimer(Win32<HWND>(hWnd), nIDEvent, uElapse, nullptr);
+  }
+  int32_t KillTimer(Hwnd hWnd, uintptr_t uIDEvent) override { return ::KillTimer(Win32<HWND>(hWnd), uIDEvent); }
 
   int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) override {
     return ::MessageBoxA(Win32<HWND>(hWnd), lpText, lpCaption, uType);

@@ -15,6 +15,11 @@
 //     Cancel write, and the hooks taking the change at once.
 //   tavik-behaviour keys TAVIK.EXE DLL
 //     Enter and Esc reaching the hidden window do not end the program.
+//   tavik-behaviour taskbar TAVIK.EXE DLL
+//     the icon comes back when a new taskbar says "TaskbarCreated".
+//   tavik-behaviour unsaved TAVIK.EXE DLL
+//     a read-only tavik.ini: one message box at start and one after OK,
+//     naming the file; the dialog then shows what the file holds.
 //   tavik-behaviour helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real
 //     the 32-bit helper: started from tavik's folder, restarted by the
 //     settings dialog's OK, ended with tavik however tavik ends (killed
@@ -218,10 +223,15 @@ class Tavik {
     return true;
   }
 
-  // Starts it and waits for its hidden window: the untitled dialog.
+  // Starts it and waits for its hidden window.
   bool StartAndWait() {
     if (!Start()) return false;
     WaitForInputIdle(pi_.hProcess, kWindowTimeout);
+    return FindHidden();
+  }
+
+  // Waits for its hidden window: the untitled dialog.
+  bool FindHidden() {
     hidden_ = nullptr;
     WaitUntil([&] {
       std::vector<HWND> found = WindowsOf(pi_.dwProcessId, L"#32770", L"");
@@ -908,6 +918,118 @@ int Keys(const std::string& exe, const std::string& dll) {
   return 0;
 }
 
+// --- The taskbar and the settings file --------------------------------------------
+
+std::wstring Wide(const char* utf8) {
+  wchar_t text[512] = {};
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 512);
+  return text;
+}
+
+int Taskbar(const std::string& exe, const std::string& dll) {
+  std::string dir = Folder(exe, dll, {"tavik.exe"});
+  Tavik tavik(dir, "tavik.exe");
+  if (!tavik.StartAndWait()) return 1;
+  Check(tavik.HasIcon(), "tavik starts with its icon");
+  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  // A restarted Explorer has none of the old icons: gone as if removed,
+  // then the new taskbar's message, twice.
+  for (int round = 1; round <= 2; ++round) {
+    std::string when = " (taskbar restart " + std::to_string(round) + ")";
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = tavik.hidden();
+    Shell_NotifyIconW(NIM_DELETE, &icon);
+    Check(!tavik.HasIcon(), "the icon is gone with the old taskbar" + when);
+    tavik.Post(taskbarCreated);
+    Check(WaitUntil([&] { return tavik.HasIcon(); }), "TaskbarCreated brings the icon back" + when);
+  }
+  // While it is shown, the message adds nothing and ends nothing.
+  tavik.Post(taskbarCreated);
+  Check(tavik.Answers() && tavik.HasIcon(), "TaskbarCreated with the icon shown leaves it as it is");
+  HWND menu = OpenMenu(tavik);
+  Check(menu != nullptr, "the icon's menu opens after the restarts");
+  if (menu != nullptr) CloseMenu(tavik, menu);
+  Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+  tavik.Kill();
+  RemoveFolder(dir);
+  return 0;
+}
+
+// The text of the message box of tavik's captioned `caption`, once it is
+// shown; empty when none came. Its OK is then pressed.
+std::wstring AnswerBox(const Tavik& tavik, const wchar_t* caption) {
+  HWND box = WaitForWindow(tavik.processId(), L"#32770", caption);
+  if (box == nullptr) return L"";
+  std::wstring text = BoxText(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  WaitUntil([&] { return !IsWindow(box); });
+  return text;
+}
+
+int Unsaved(const std::string& exe, const std::string& dll) {
+  std::string dir = Folder(exe, dll, {"tavik.exe"});
+  Tavik tavik(dir, "tavik.exe");
+  // A file that asks for a reset, which tavik may not write: Wine makes a
+  // read-only file one without write permission for Linux, too.
+  WriteSettingsFile(tavik.ini());
+  std::string text = ReadAll(tavik.ini());
+  text.replace(text.find("RESET=0"), 7, "RESET=1");
+  std::ofstream(tavik.ini(), std::ios::binary | std::ios::trunc) << text;
+  SetFileAttributesA(tavik.ini().c_str(), FILE_ATTRIBUTE_READONLY);
+  // Run as root, Linux lets the file be written all the same; then it is
+  // held open here without write sharing, which fails tavik's writes alike.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  HANDLE probe = CreateFileA(tavik.ini().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    Note("the read-only file is writable here (root): it is held open without write sharing instead");
+    held = CreateFileA(tavik.ini().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  const FileState before = StateOf(tavik.ini());
+  const std::wstring want = Wide((tavik.ini() +
+                                  "に設定を保存できませんでした。\nﾌｧｲﾙやﾌｫﾙﾀﾞが書き込み禁止になっていないか確かめるか、"
+                                  "tavikを書き込みのできるﾌｫﾙﾀﾞに移してください。")
+                                     .c_str());
+
+  if (!tavik.Start()) return 1;
+  std::wstring said = AnswerBox(tavik, L"tavik");
+  if (!Check(said == want, "at start one box, captioned tavik, says the file could not be saved")) {
+    Note("got \"" + Utf8(said) + "\"");
+  }
+  Check(tavik.FindHidden() && WaitUntil([&] { return tavik.HasIcon(); }), "after it tavik runs with its icon");
+  Check(WindowsOf(tavik.processId(), L"#32770", L"tavik").empty(), "no second box at start");
+  {
+    // The defaults, as the reset would have made them.
+    SettingsDialog dialog(tavik);
+    if (!dialog.Open()) return 1;
+    dialog.Expect(AllControls(), kDefaultEnabled, kDefaultChecked, "the dialog shows the defaults tavik runs with");
+    dialog.Click(1005);
+    dialog.Click(IDOK);
+    said = AnswerBox(tavik, L"tavik");
+    if (!Check(said == want, "OK with a change: one box says the file could not be saved")) {
+      Note("got \"" + Utf8(said) + "\"");
+    }
+    Check(WaitUntil([&] { return tavik.Answers() && WindowsOf(tavik.processId(), L"#32770", kSettingsTitle).empty(); }),
+          "the dialog has closed");
+  }
+  Check(WindowsOf(tavik.processId(), L"#32770", L"tavik").empty(), "no second box after OK");
+  Check(StateOf(tavik.ini()) == before, "the read-only file is unchanged");
+  {
+    SettingsDialog dialog(tavik);
+    if (!dialog.Open()) return 1;
+    dialog.Expect({1005}, {1005}, {}, "reopened, the dialog does not show the unsaved change");
+    dialog.Close(IDCANCEL);
+  }
+  Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+  tavik.Kill();
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  SetFileAttributesA(tavik.ini().c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveFolder(dir);
+  return 0;
+}
+
 // --- The 32-bit helper --------------------------------------------------------------
 
 // The processes that `parent` started from a file named `exeName`.
@@ -938,12 +1060,6 @@ HANDLE WaitForHelper(const Tavik& tavik) {
   });
   if (!Check(helpers.size() == 1, "tavik.exe starts one tavik32.exe from its folder")) return nullptr;
   return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, helpers.front());
-}
-
-std::wstring Wide(const char* utf8) {
-  wchar_t text[256] = {};
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256);
-  return text;
 }
 
 // The About box's line on 32-bit programs, as the menu's About command
@@ -1080,12 +1196,17 @@ int main(int argc, char** argv) {
     rc = Keys(args[1], args[2]);
   } else if (args.size() == 3 && args[0] == "block") {
     rc = Block(args[1], args[2]);
+  } else if (args.size() == 3 && args[0] == "taskbar") {
+    rc = Taskbar(args[1], args[2]);
+  } else if (args.size() == 3 && args[0] == "unsaved") {
+    rc = Unsaved(args[1], args[2]);
   } else if (args.size() == 6 && args[0] == "helper" && (args[5] == "stub" || args[5] == "real")) {
     rc = Helper(args[1], args[2], args[3], args[4], args[5] == "stub");
   } else {
     std::fprintf(stderr,
                  "usage: tavik-behaviour instances TAVIK.EXE DLL | hooks TAVIK.EXE DLL PROBE IME TARGET |\n"
-                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL | block TAVIK.EXE DLL |\n"
+                 "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL |\n"
+                 "       block TAVIK.EXE DLL | taskbar TAVIK.EXE DLL | unsaved TAVIK.EXE DLL |\n"
                  "       helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real\n");
     return 2;
   }

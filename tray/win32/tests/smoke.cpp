@@ -178,15 +178,7 @@ int NoLibrary(const char* exe) {
     return 1;
   }
 
-  std::wstring text;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM lParam) -> BOOL {
-        auto* found = reinterpret_cast<std::wstring*>(lParam);
-        if (ClassOf(child) == L"Static" && !TextOf(child).empty()) *found = TextOf(child);
-        return found->empty();
-      },
-      reinterpret_cast<LPARAM>(&text));
+  std::wstring text = BoxText(box);
   const wchar_t* want = L"tavikhook.dllのロードに失敗しました。";
   Check(text == want, "its text says that tavikhook.dll did not load");
   if (text != want) std::printf("     got \"%s\"\n", Utf8(text).c_str());

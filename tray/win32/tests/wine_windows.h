@@ -29,6 +29,20 @@ inline std::wstring TextOf(HWND window) {
   return text;
 }
 
+// A message box's text: its one static control that has any.
+inline std::wstring BoxText(HWND box) {
+  std::wstring text;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM lParam) -> BOOL {
+        auto* found = reinterpret_cast<std::wstring*>(lParam);
+        if (ClassOf(child) == L"Static" && !TextOf(child).empty()) *found = TextOf(child);
+        return found->empty();
+      },
+      reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
 inline DWORD ProcessOf(HWND window) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
