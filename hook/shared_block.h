@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/exports.h"
 #include "common/settings.h"
 #include "hook/platform.h"
 
@@ -273,14 +274,11 @@ void HookEnd(InputPlatform& platform, HookSharedBlock& block);
 uint32_t OwedWordBits();
 
 // Sends every owed key-up whose typed key is no longer down, among the words
-// in `releasable` (bits as OwedWordBits), and clears its word; a word the
-// library's own key-up path clears at the same moment is paid by one side
-// only. With kEvenIfHeld in `releasable`, typed keys still down are paid
-// too: the hooks are ending, and their key-ups will find no library to pay
-// them. Returns the owed words found with their typed key up, released or
-// not: a caller that acts only on what it has seen twice passes back what
-// it got the time before.
-inline constexpr uint32_t kEvenIfHeld = 0x80000000u;
+// in `releasable` (bits as OwedWordBits; kEvenIfHeld: typed keys down too),
+// and clears its word; a word the library's own key-up path clears at the
+// same moment is paid by one side only. Returns the owed words found with
+// their typed key up, released or not: a caller that acts only on what it
+// has seen twice passes back what it got the time before.
 uint32_t ReleaseOwedKeyUps(InputPlatform& platform, HookSharedBlock& block, uint32_t releasable);
 
 }  // namespace tavik

@@ -29,7 +29,10 @@ bool Bind(TrayPlatform& p, TrayState& s, Hwnd window, const char* programName) {
                         : IsNull(s.hookStart)                    ? "HookStart"
                         : IsNull(s.hookEnd)                      ? "HookEnd"
                                                                  : nullptr;
-  if (missing == nullptr) return true;
+  if (missing == nullptr) {
+    s.hookRelease = p.GetProcAddress(s.hookLibrary, kReleaseExportName);
+    return true;
+  }
 
   char text[160];
   std::snprintf(text, sizeof text, "%sに%sがありません。", kHookLibraryName, missing);
@@ -227,6 +230,8 @@ void OnIconRetryTimer(TrayPlatform& p, TrayState& s) {
 
 void ShutDown(TrayPlatform& p, TrayState& s) {
   if (!IsNull(s.hookLibrary)) {
+    // No hook will be there to pay them once the hooks end, keys held or not.
+    if (!IsNull(s.hookRelease)) p.CallExport(s.hookRelease, kAllOwed | kEvenIfHeld);
     p.CallExport(s.hookEnd);
     p.FreeLibrary(s.hookLibrary);
     s.hookLibrary = Hmodule{};
@@ -236,6 +241,19 @@ void ShutDown(TrayPlatform& p, TrayState& s) {
     p.Shell_NotifyIconA(w32::NIM_DELETE, &s.icon);
     s.iconAdded = false;
   }
+}
+
+void PayOwedKeyUps(TrayPlatform& p, TrayState& s) {
+  if (IsNull(s.hookLibrary) || IsNull(s.hookRelease)) return;
+  p.CallExport(s.hookRelease, kAllOwed);
+  s.owedSeen = 0;
+}
+
+void OnOwedKeysTimer(TrayPlatform& p, TrayState& s) {
+  if (IsNull(s.hookLibrary) || IsNull(s.hookRelease)) return;
+  uint32_t found = p.CallExport(s.hookRelease, s.owedSeen);
+  // What was paid now is not owed any more; what was found only now waits a tick.
+  s.owedSeen = found & ~s.owedSeen;
 }
 
 uint32_t TrayMenuItemState(const TrayState& s, uint32_t id) {

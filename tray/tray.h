@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "common/exports.h"
 #include "common/settings.h"
 #include "tray/helper.h"
 #include "tray/tray_platform.h"
@@ -79,6 +80,11 @@ struct TrayState {
   const char* programName = "";
   bool settingsUnsaved = false;  // OK's write failed; told once the dialog has closed
 
+  // The library's release of owed key-ups (absent from an older library),
+  // and what the slow timer's last tick found owed.
+  FarProc hookRelease{};
+  uint32_t owedSeen = 0;
+
   HelperState helper = HelperState::kNotStarted;
   ProcessInformation helperProcess{};
   Handle helperReady{};  // set by the helper each time its hooks have started
@@ -144,6 +150,22 @@ bool OnTaskbarCreated(TrayPlatform& p, TrayState& s, uint32_t message);
 // WM_TIMER of kIconRetryTimer: tries again while the icon is not shown, and
 // kills the timer once it is or the tries are spent.
 void OnIconRetryTimer(TrayPlatform& p, TrayState& s);
+
+// --- Owed key-ups ---------------------------------------------------------------
+
+// A key the library sent stays down for the whole system when the typed key
+// whose key-up pays it goes up where the library is not loaded (an elevated
+// program, the UAC prompt or the lock screen), or while the machine sleeps.
+// The tray program pays such key-ups through the library: when the
+// foreground window changes, the desktop switches (lock, unlock, the UAC
+// prompt) and the machine resumes, all whose typed key is up; on a slow
+// timer only those found owed on the tick before as well, so that a key-up
+// still on its way through a busy application is left to it; at exit all.
+inline constexpr uintptr_t kOwedKeysTimer = 2;
+inline constexpr uint32_t kOwedKeysInterval = 400;  // ms: paid within a second of its key going up
+
+void PayOwedKeyUps(TrayPlatform& p, TrayState& s);
+void OnOwedKeysTimer(TrayPlatform& p, TrayState& s);
 
 // WM_DESTROY: HookEnd and FreeLibrary when the library is loaded, the helper
 // ended, then the icon removed when it was added.

@@ -100,6 +100,8 @@ class TrayPlatform {
   virtual int32_t FreeLibrary(Hmodule hLibModule) = 0;
   // Calls an export that takes no arguments; its result is not looked at.
   virtual void CallExport(FarProc proc) = 0;
+  // Calls an export that takes and returns one 32-bit word.
+  virtual uint32_t CallExport(FarProc proc, uint32_t argument) = 0;
   virtual int32_t GetVersionExA(OsVersion* lpVersionInformation) = 0;
   virtual uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
                                             char* lpReturnedString, uint32_t nSize, const char* lpFileName) = 0;

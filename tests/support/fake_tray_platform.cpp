@@ -54,6 +54,16 @@ int32_t FakeTrayPlatform::FreeLibrary(tray::Hmodule hLibModule) {
   return ok ? 1 : 0;
 }
 
+uint32_t FakeTrayPlatform::CallExport(tray::FarProc proc, uint32_t argument) {
+  auto n = static_cast<size_t>(proc);
+  if (n == 0 || n > exportNames_.size() || !loaded_) {
+    trace_.push_back("call through a bad pointer");
+    return 0;
+  }
+  trace_.push_back(exportNames_[n - 1] + "(" + Hex(argument) + ") = " + Hex(exportAnswer_));
+  return exportAnswer_;
+}
+
 void FakeTrayPlatform::CallExport(tray::FarProc proc) {
   auto n = static_cast<size_t>(proc);
   // Calling through a null or stale pointer would crash the real program.

@@ -79,6 +79,9 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   tray::FarProc GetProcAddress(tray::Hmodule hModule, const char* lpProcName) override;
   int32_t FreeLibrary(tray::Hmodule hLibModule) override;
   void CallExport(tray::FarProc proc) override;
+  // Recorded with its argument; answers what SetExportAnswer set.
+  uint32_t CallExport(tray::FarProc proc, uint32_t argument) override;
+  void SetExportAnswer(uint32_t answer) { exportAnswer_ = answer; }
   int32_t GetVersionExA(tray::OsVersion* lpVersionInformation) override;
   uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpDefault,
                                     char* lpReturnedString, uint32_t nSize, const char* lpFileName) override;
@@ -111,6 +114,7 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
  private:
   ProfileStore profiles_;
   std::optional<std::set<std::string>> exports_;
+  uint32_t exportAnswer_ = 0;
   std::function<void(const std::string&)> onCall_;
   std::vector<std::string> exportNames_;  // FarProc n is exportNames_[n - 1]
   std::set<std::string> mutexes_;

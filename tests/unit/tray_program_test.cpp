@@ -38,13 +38,39 @@ std::vector<std::string> Without(const std::vector<std::string>& trace, const st
 class TrayStartTest : public ::testing::Test {
  protected:
   TrayStartTest() {
-    desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd"});
+    desktop.SetHookLibrary(std::set<std::string>{"HookStart", "HookEnd", "HookReleaseOwedKeys"});
     desktop.SetHelper(FakeTrayPlatform::Helper::kStartsHooks);
   }
   bool Start() { return tray::StartHookLibrary(desktop, state, kWindow, "tavik"); }
   FakeTrayPlatform desktop;
   TrayState state;
 };
+
+// Owed key-ups: the slow timer pays only what it found owed on the tick
+// before as well; an event (a new foreground window, a desktop switch,
+// resume) pays all at once.
+TEST_F(TrayStartTest, TheTimerPaysOnlyWhatItSawTwiceAndAnEventPaysAll) {
+  ASSERT_TRUE(Start());
+  struct Tick {
+    bool event;
+    uint32_t found;    // what the library finds owed with its typed key up
+    const char* call;  // what the tray program asks it to pay
+  };
+  const Tick kTicks[] = {
+      {false, 0x9, "HookReleaseOwedKeys(0) = 0x9"},  // seen once: nothing paid
+      {false, 0xC, "HookReleaseOwedKeys(0x9) = 0xC"},  // 0x8 and 0x1 paid; 0x4 seen once
+      {false, 0x4, "HookReleaseOwedKeys(0x4) = 0x4"},  // 0x4 paid
+      {false, 0x2, "HookReleaseOwedKeys(0) = 0x2"},
+      {true, 0x2, "HookReleaseOwedKeys(0x7FFFFFFF) = 0x2"},
+      {false, 0x0, "HookReleaseOwedKeys(0) = 0"},  // what the event paid is not owed twice
+  };
+  for (const Tick& t : kTicks) {
+    desktop.SetExportAnswer(t.found);
+    desktop.ClearTrace();
+    t.event ? tray::PayOwedKeyUps(desktop, state) : tray::OnOwedKeysTimer(desktop, state);
+    EXPECT_EQ(desktop.trace(), std::vector<std::string>{t.call});
+  }
+}
 
 TEST_F(TrayStartTest, OneCopyPerProgramFile) {
   EXPECT_TRUE(tray::TakeSingleInstance(desktop, "tavik"));
@@ -63,7 +89,9 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
   // program keeps no handle of its own process.
   EXPECT_EQ(calls, (std::vector<std::string>{"LoadLibraryA(\"tavikhook.dll\") = hlib", "GetVersionExA(148)",
                                              "GetProcAddress(hlib, \"HookStart\") = HookStart",
-                                             "GetProcAddress(hlib, \"HookEnd\") = HookEnd", "HookStart()",
+                                             "GetProcAddress(hlib, \"HookEnd\") = HookEnd",
+                                             "GetProcAddress(hlib, \"HookReleaseOwedKeys\") = HookReleaseOwedKeys",
+                                             "HookStart()",
                                              "GetModuleFileNameA(NULL) = \"C:\\tavik\\tavik.exe\"",
                                              "DuplicateHandle(self, 0x100000, 1) = 0x500", "CreateEventA(1, 1, 0) = 0x504",
                                              "CreateProcessA(\"C:\\tavik\\tavik32.exe\", "
@@ -90,10 +118,11 @@ TEST_F(TrayStartTest, StartsInOrderAndStopsInOrder) {
 
   desktop.ClearTrace();
   tray::ShutDown(desktop, state);
+  // The key-ups the hooks owe are paid before they end, keys held or not.
   // The helper ends after the tray program's hooks have, by itself once told
   // to, before the icon goes; every handle of it is closed.
   EXPECT_EQ(desktop.trace(),
-            (std::vector<std::string>{"HookEnd()", "FreeLibrary(hlib) = 1", "PostThreadMessageA(0x704, 0x8002)",
+            (std::vector<std::string>{"HookReleaseOwedKeys(0xFFFFFFFF) = 0", "HookEnd()", "FreeLibrary(hlib) = 1", "PostThreadMessageA(0x704, 0x8002)",
                                       "WaitForSingleObject(0x508, 5000) = 0", "CloseHandle(0x508)",
                                       "CloseHandle(0x50C)", "CloseHandle(0x504)", "Shell_NotifyIconA(0x2)"}));
   EXPECT_FALSE(desktop.HelperRunning());

@@ -7,6 +7,7 @@
 //
 // Hooks of the other bitness are run on this thread for 64-bit programs,
 // so it keeps its message queue moving the whole time.
+#include "common/exports.h"
 #include "tray/helper.h"
 // clang-format off
 #include <windows.h>
@@ -15,11 +16,13 @@
 namespace {
 
 using Export = void (*)();
+using ReleaseExport = unsigned (*)(unsigned);
 
 struct Hooks {
   HMODULE library = nullptr;
   Export start = nullptr;
   Export end = nullptr;
+  ReleaseExport release = nullptr;  // absent from an older library
 };
 
 tavik::tray::HelperExit Load(Hooks& hooks) {
@@ -38,6 +41,8 @@ tavik::tray::HelperExit Load(Hooks& hooks) {
     FreeLibrary(hooks.library);
     return tavik::tray::kHelperNoExport;
   }
+  hooks.release =
+      reinterpret_cast<ReleaseExport>(reinterpret_cast<void*>(GetProcAddress(hooks.library, tavik::kReleaseExportName)));
   return tavik::tray::kHelperEnded;
 }
 
@@ -71,8 +76,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   for (;;) {
     DWORD woke = MsgWaitForMultipleObjects(1, &tray, FALSE, INFINITE, QS_ALLINPUT);
     // The tray program has ended without telling us (it was killed, or it
-    // crashed): its hooks are gone, ours go too.
-    if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return Stop(hooks);
+    // crashed): its hooks are gone, ours go too, and the key-ups they owe
+    // are paid now, since no hook will be there to pay them.
+    if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) {
+      if (hooks.release != nullptr) hooks.release(tavik::kAllOwed | tavik::kEvenIfHeld);
+      return Stop(hooks);
+    }
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.hwnd == nullptr && msg.message == tavik::tray::WM_HELPER_RESTART) {
         hooks.end();

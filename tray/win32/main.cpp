@@ -163,6 +163,20 @@ class SettingsDialog final : public ModalDialog {
 
 // --- The hidden main window (dialog 102) ----------------------------------------------
 
+// Another window in front, or another desktop (the lock screen, the UAC
+// prompt, and back): a key typed before may have gone up where the library
+// does not see it.
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+  PayOwedKeyUps(program.platform, program.state);
+}
+
+void WatchForOwedKeyUps(HWND window) {
+  for (DWORD event : {EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_DESKTOPSWITCH}) {
+    SetWinEventHook(event, event, nullptr, OnWinEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+  }
+  SetTimer(window, kOwedKeysTimer, kOwedKeysInterval, nullptr);
+}
+
 BOOL InitTrayDialog(HWND window) {
   if (HMENU systemMenu = GetSystemMenu(window, FALSE)) {
     wchar_t text[256] = {};
@@ -186,6 +200,10 @@ BOOL InitTrayDialog(HWND window) {
   SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_HIDEWINDOW);
 
   AddTrayIcon(program.platform, program.state, Portable<Hwnd>(window));
+  // Run as administrator, the window would not hear of a new taskbar from
+  // Explorer, which runs at a lower level.
+  ChangeWindowMessageFilterEx(window, program.state.taskbarCreated, MSGFLT_ALLOW, nullptr);
+  WatchForOwedKeyUps(window);
   return TRUE;
 }
 
@@ -281,9 +299,20 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
 
     case WM_TIMER:
+      if (wParam == kOwedKeysTimer) {
+        OnOwedKeysTimer(program.platform, program.state);
+        return TRUE;
+      }
       if (wParam != kIconRetryTimer) return FALSE;
       OnIconRetryTimer(program.platform, program.state);
       return TRUE;
+
+    case WM_POWERBROADCAST:
+      // Back from sleep: keys held when it began went up unseen.
+      if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) {
+        PayOwedKeyUps(program.platform, program.state);
+      }
+      return FALSE;
 
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(program.icon);

@@ -26,6 +26,7 @@ class Win32TrayPlatform final : public TrayPlatform {
   }
   int32_t FreeLibrary(Hmodule hLibModule) override { return ::FreeLibrary(Win32<HMODULE>(hLibModule)); }
   void CallExport(FarProc proc) override { Win32<void (*)()>(proc)(); }
+  uint32_t CallExport(FarProc proc, uint32_t argument) override { return Win32<unsigned (*)(unsigned)>(proc)(argument); }
   int32_t GetVersionExA(OsVersion* lpVersionInformation) override {
     // The real record, of the size the program gives; only the platform
     // goes back.

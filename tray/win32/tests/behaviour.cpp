@@ -26,6 +26,7 @@
 //     too), and a missing helper or 32-bit library named in the About box.
 //     With "stub", HELPER.EXE is the helper built for 64 bits and DLL32 the
 //     library that counts its calls (helper_stub.h).
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -892,6 +893,62 @@ int Block(const std::string& exe, const std::string& dll) {
   return 0;
 }
 
+// A key-up owed for a typed key that went up where no hook saw it: the
+// cancel key's Esc pressed, its "@" up, and only the block to say so.
+// tavik pays it within a second, and once. Then the same with "@" still
+// held: not paid while it is, and paid when tavik exits, since no hook will
+// be there for the key-up of "@".
+int Owed(const std::string& exe, const std::string& dll) {
+  std::string dir = Folder(exe, dll, {"tavik.exe"});
+  Tavik tavik(dir, "tavik.exe");
+  if (!tavik.StartAndWait()) return 1;
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, tavik::kSharedBlockName);
+  void* view = mapping == nullptr ? nullptr
+                                  : MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                                  sizeof(tavik::HookSharedBlock));
+  auto* block = static_cast<tavik::HookSharedBlock*>(view);
+  if (Check(block != nullptr, "the shared block maps while tavik runs")) {
+    INPUT esc{};
+    esc.type = INPUT_KEYBOARD;
+    esc.ki = {VK_ESCAPE, 0x64, KEYEVENTF_EXTENDEDKEY, 0, 0};
+    SendInput(1, &esc, sizeof esc);
+    Check(WaitUntil([] { return (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0; }, 1000), "the Esc is down");
+    block->owedKeys.keyUp[0] = VK_ESCAPE | 0x64u << 8 | (KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP) << 16;
+    block->owedKeys.typedVk[0] = VK_OEM_3;
+    std::atomic_ref<int32_t>(block->runtime.cancelKey.escDown).store(1);
+    DWORD start = GetTickCount();
+    bool paid = WaitUntil(
+        [&] { return block->runtime.cancelKey.escDown == 0 && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) == 0; }, 3000);
+    DWORD took = GetTickCount() - start;
+    if (!Check(paid && took <= 1000, "the owed Esc key-up is paid within a second, its word cleared")) {
+      Note("after " + std::to_string(took) + " ms: word " + std::to_string(block->runtime.cancelKey.escDown));
+    }
+
+    INPUT at{};
+    at.type = INPUT_KEYBOARD;
+    at.ki = {VK_OEM_3, 0x1A, 0, 0, 0};
+    // Typed before the word is set: wherever "@" went, no stage owes for it.
+    SendInput(1, &esc, sizeof esc);
+    SendInput(1, &at, sizeof at);
+    Sleep(300);
+    std::atomic_ref<int32_t>(block->runtime.cancelKey.escDown).store(1);
+    Sleep(1200);
+    Check(block->runtime.cancelKey.escDown == 1 && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0,
+          "while \"@\" is held its Esc stays down");
+    Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
+    Check(block->runtime.cancelKey.escDown == 0 && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) == 0,
+          "\"@\" held while tavik exits leaves no Esc down");
+    at.ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(1, &at, sizeof at);
+    UnmapViewOfFile(view);
+  } else {
+    tavik.Close();
+  }
+  if (mapping != nullptr) CloseHandle(mapping);
+  RemoveFolder(dir);
+  return 0;
+}
+
 int Keys(const std::string& exe, const std::string& dll) {
   std::string dir = Folder(exe, dll, {"tavik.exe"});
   Tavik tavik(dir, "tavik.exe");
@@ -1196,6 +1253,8 @@ int main(int argc, char** argv) {
     rc = Keys(args[1], args[2]);
   } else if (args.size() == 3 && args[0] == "block") {
     rc = Block(args[1], args[2]);
+  } else if (args.size() == 3 && args[0] == "owed") {
+    rc = Owed(args[1], args[2]);
   } else if (args.size() == 3 && args[0] == "taskbar") {
     rc = Taskbar(args[1], args[2]);
   } else if (args.size() == 3 && args[0] == "unsaved") {
@@ -1206,7 +1265,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: tavik-behaviour instances TAVIK.EXE DLL | hooks TAVIK.EXE DLL PROBE IME TARGET |\n"
                  "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL |\n"
-                 "       block TAVIK.EXE DLL | taskbar TAVIK.EXE DLL | unsaved TAVIK.EXE DLL |\n"
+                 "       block TAVIK.EXE DLL | owed TAVIK.EXE DLL | taskbar TAVIK.EXE DLL | unsaved TAVIK.EXE DLL |\n"
                  "       helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real\n");
     return 2;
   }
