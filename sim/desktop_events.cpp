@@ -13,15 +13,6 @@ namespace tavik::sim {
 
 namespace {
 
-// The pieces one after another. Appended rather than added up: g++ 12 at
-// -O3 takes `"literal" + std::string(...)` for an overlapping copy
-// (-Wrestrict) and fails the Release build.
-std::string Cat(std::initializer_list<std::string_view> pieces) {
-  std::string out;
-  for (std::string_view p : pieces) out += p;
-  return out;
-}
-
 std::string InProcess(const std::string& process) { return process.empty() ? "" : Cat({" in ", process}); }
 
 std::string Direction(bool up) { return up ? "up " : "down "; }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,14 @@ std::string KeyText(uint32_t vk, uint32_t scanKey);
 
 // "82 A0 00", two hex digits a byte; `empty` when there are none.
 std::string HexBytes(std::string_view bytes, std::string_view empty = "none");
+
+// The pieces one after another. Appended rather than added up: g++ 12 at
+// -O3 takes `"literal" + std::string(...)` for an overlapping copy
+// (-Wrestrict) and fails the Release build.
+inline std::string Cat(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view p : pieces) out += p;
+  return out;
+}
 
 }  // namespace tavik::sim

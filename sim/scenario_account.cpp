@@ -13,14 +13,6 @@ namespace tavik::sim {
 
 namespace {
 
-// Appended rather than added up, as in desktop_events.cpp: g++ 12 at -O3
-// takes `"literal" + std::string` for an overlapping copy (-Wrestrict).
-std::string Cat(std::initializer_list<std::string_view> pieces) {
-  std::string out;
-  for (std::string_view p : pieces) out += p;
-  return out;
-}
-
 struct Stroke {
   KeyId key;
   bool up;
