@@ -33,7 +33,7 @@ constexpr const char* kKeys[] = {
     "tab",      "ins",      "del",      "pause",    "scrolllock", "numlock",  "0x25/0x04B", "0xF0/0x07D"};
 constexpr const char* kCalls[] = {"GetFocus", "ImmGetContext", "ImmGetOpenStatus", "ImmGetConversionStatus",
                                   "ImmGetCompositionStringA", "ImmGetIMEFileNameA", "GetModuleFileNameA",
-                                  "keybd_event", "GlobalAlloc", "GlobalLock", "GetAsyncKeyState",
+                                  "keybd_event", "SendInput", "GlobalAlloc", "GlobalLock", "GetAsyncKeyState",
                                   "ImmGetCandidateListA", "ImmNotifyIME"};
 constexpr const char* kImeNames[] = {"OAKIME.IME", "ATOKX.IME", "X.IME"};
 // Composition characters of each kind the stages tell apart: full-width
