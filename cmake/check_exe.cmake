@@ -15,6 +15,11 @@ set(failures "")
 include(${CMAKE_CURRENT_LIST_DIR}/imports.cmake)
 check_imports("${private}" "KERNEL32|USER32|SHELL32|GDI32|COMCTL32|ADVAPI32" failures)
 
+# The manifest (resource type 24, RT_MANIFEST) is among the resource types.
+if(NOT private MATCHES "Type Table:[^\n]*\n([^\n]*\n)*[0-9a-f]+   Entry: ID: 0x000018,")
+  string(APPEND failures "no manifest resource\n")
+endif()
+
 if(NOT private MATCHES "Subsystem[ \t]+00000002")
   string(APPEND failures "not a GUI program (subsystem 2)\n")
 endif()

@@ -322,6 +322,17 @@ int main(int argc, char** argv) {
     Check(FindResourceExA(module, w.type, MAKEINTRESOURCEA(w.id), kJapanese) != nullptr, what.c_str());
   }
 
+  // The manifest, as Windows reads it at start: the settings it must carry.
+  HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  std::string text;
+  if (manifest != nullptr) {
+    text.assign(static_cast<const char*>(LockResource(LoadResource(module, manifest))), SizeofResource(module, manifest));
+  }
+  for (const char* setting : {"level=\"asInvoker\"", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", ">true</dpiAware>",
+                             ">PerMonitorV2</dpiAwareness>", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""}) {
+    Check(text.find(setting) != std::string::npos, (std::string("the manifest says ") + setting).c_str());
+  }
+
   CheckDialogs(module);
   CheckMenu(module);
   CheckString(module);
