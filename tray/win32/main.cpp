@@ -69,12 +69,24 @@ void CentreOnCursorMonitor(HWND dialog) {
 
 // --- About box (dialog 100) ---------------------------------------------------
 
+// Dialog units the About box grows by to show its line on 32-bit programs:
+// the line's two rows below the box and a margin under them.
+constexpr int kAboutNoteRoom = 11;
+
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      // Empty in the template: the line appears only when 32-bit programs
-      // are not reached.
-      if (const char* note = HelperNote(program.state)) SetDlgItemTextA(dialog, kAboutNote, note);
+      // Empty in the template, and below the box: the line appears only when
+      // 32-bit programs are not reached, and the box grows to show it.
+      if (const char* note = HelperNote(program.state)) {
+        SetDlgItemTextA(dialog, kAboutNote, note);
+        RECT grow{0, 0, 0, kAboutNoteRoom};
+        MapDialogRect(dialog, &grow);
+        RECT box{};
+        GetWindowRect(dialog, &box);
+        SetWindowPos(dialog, nullptr, 0, 0, box.right - box.left, box.bottom - box.top + grow.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      }
       CentreOnCursorMonitor(dialog);
       return TRUE;
     case WM_COMMAND:

@@ -28,6 +28,7 @@
 //     library that counts its calls (helper_stub.h).
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -1121,11 +1122,18 @@ HANDLE WaitForHelper(const Tavik& tavik) {
 
 // The About box's line on 32-bit programs, as the menu's About command
 // shows it.
-std::wstring AboutNote(const Tavik& tavik) {
+// The About box's line on 32-bit programs, and the height of the box's
+// client area in pixels.
+std::wstring AboutNote(const Tavik& tavik, int* height = nullptr) {
   tavik.Post(WM_COMMAND, kAboutCommand);
   HWND about = WaitForWindow(tavik.processId(), L"#32770", kAboutTitle);
   if (about == nullptr) return L"(no About box)";
   std::wstring note = TextOf(GetDlgItem(about, tavik::tray::kAboutNote));
+  if (height != nullptr) {
+    RECT client{};
+    GetClientRect(about, &client);
+    *height = client.bottom;
+  }
   PostMessageW(about, WM_COMMAND, IDOK, 0);
   WaitUntil([&] { return !IsWindow(about); });
   return note;
@@ -1159,6 +1167,7 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
   std::string helperPath = dir + "\\tavik32.exe";
   std::string libraryPath = dir + "\\tavikhook32.dll";
   if (!Copy(helperExe, helperPath) || !Copy(helperDll, libraryPath)) return 1;
+  int plainAbout = 0;  // the About box's height without its line on 32-bit programs
 
   // Started, restarted and ended with tavik.
   {
@@ -1167,7 +1176,7 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
     HANDLE helper = WaitForHelper(tavik);
     if (helper == nullptr) return 1;
     if (stub) Check(calls.starts() == 1 && calls.ends() == 0, "the helper started its library's hooks, once");
-    Check(AboutNote(tavik).empty(), "while the helper runs, the About box says nothing of 32-bit programs");
+    Check(AboutNote(tavik, &plainAbout).empty(), "while the helper runs, the About box says nothing of 32-bit programs");
 
     SettingsDialog dialog(tavik);
     if (!dialog.Open()) return 1;
@@ -1218,7 +1227,13 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
     if (!tavik.StartAndWait()) return 1;
     std::string without = std::string("without ") + m.what;
     Check(!tavik.Ended(300) && tavik.HasIcon(), without + ", tavik runs on with its icon");
-    std::wstring note = AboutNote(tavik);
+    int height = 0;
+    std::wstring note = AboutNote(tavik, &height);
+    // 55 units without the line, 66 with it.
+    if (!Check(plainAbout > 0 && std::abs(height * 55 - plainAbout * 66) <= 66,
+               without + ", the About box grows by a fifth to say so")) {
+      Note("it is " + std::to_string(height) + " pixels, " + std::to_string(plainAbout) + " without the line");
+    }
     if (!Check(note == Wide(m.note), without + ", the About box says so")) Note("it says \"" + Utf8(note) + "\"");
     Check(ChildrenNamed(tavik.processId(), "tavik32.exe").empty(), without + ", no helper is left running");
     Check(tavik.Close(), "WM_CLOSE ends tavik with 0");

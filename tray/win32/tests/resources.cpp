@@ -151,11 +151,13 @@ void CheckDialogs(HMODULE module) {
             about.items[0].cx == 20 && about.items[0].cy == 20 && about.items[4].id == IDOK,
         "dialog 100: the icon first, 20 x 20, OK last");
   // The line on 32-bit programs: an empty static the program fills in, wide
-  // and tall enough for two lines of its longest text.
+  // and tall enough for two lines of its longest text, reaching below the
+  // box of 203 by 55 units, which grows by 11 units to show it.
+  Check(about.cx == 203 && about.cy == 55, "dialog 100: 203 x 55");
   Check(about.items.size() == 5 && about.items[3].id == tavik::tray::kAboutNote && about.items[3].Is(0x82, L"Static") &&
             about.items[3].text.empty() && about.items[3].cx >= 150 && about.items[3].cy >= 16 &&
-            about.items[3].y + about.items[3].cy <= about.cy,
-        "dialog 100: the empty note above OK, inside the box");
+            about.items[3].y + about.items[3].cy <= about.cy + 11 && about.items[3].y + about.items[3].cy > about.cy,
+        "dialog 100: the empty note reaching below the box, inside it once grown");
 
   // The settings dialog: OK first in tab order; every control the model
   // drives is there, as an automatic check box, or for the pair an
