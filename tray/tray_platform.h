@@ -69,6 +69,10 @@ inline constexpr uint32_t ID_SYSMENU_ABOUT = 0x10;
 inline constexpr uint32_t ID_TRAY_EXIT = 32771;
 inline constexpr uint32_t ID_TRAY_ABOUT = 32772;
 inline constexpr uint32_t ID_TRAY_SETTINGS = 32773;
+// Items added after the original three.
+inline constexpr uint32_t ID_TRAY_PAUSE = 32774;
+inline constexpr uint32_t ID_TRAY_RECORD = 32775;
+inline constexpr uint32_t ID_TRAY_RECORDINGS = 32776;
 
 // The part of OSVERSIONINFOA the program reads: its size field and the
 // platform; the Win32 layer fills the rest of the real record.

@@ -194,18 +194,28 @@ void CheckMenu(HMODULE module) {
   std::vector<uint8_t> bytes = Resource(module, RT_MENU, tavik::tray::kTrayMenu);
   HMENU menu = bytes.empty() ? nullptr : LoadMenuIndirectW(bytes.data());
   HMENU popup = menu ? GetSubMenu(menu, 0) : nullptr;
-  const UINT want[] = {tavik::tray::ID_TRAY_SETTINGS, 0, tavik::tray::ID_TRAY_ABOUT, 0, tavik::tray::ID_TRAY_EXIT};
-  bool ok = popup != nullptr && GetMenuItemCount(popup) == 5;
-  for (int i = 0; ok && i < 5; ++i) ok = GetMenuItemID(popup, i) == want[i];
-  Check(ok, "menu 130: settings, separator, about, separator, exit");
-  if (popup) {
+  // The three original items keep their places; the added ones follow.
+  struct {
+    UINT id;
+    const wchar_t* text;
+  } const want[] = {{tavik::tray::ID_TRAY_SETTINGS, L"tavikの設定(&S)"},
+                    {0, nullptr},
+                    {tavik::tray::ID_TRAY_ABOUT, L"ﾊﾞｰｼﾞｮﾝ情報(&A)"},
+                    {0, nullptr},
+                    {tavik::tray::ID_TRAY_EXIT, L"終了(&X)"},
+                    {0, nullptr},
+                    {tavik::tray::ID_TRAY_PAUSE, L"一時停止(&P)"},
+                    {tavik::tray::ID_TRAY_RECORD, L"問題の記録(&R)"},
+                    {tavik::tray::ID_TRAY_RECORDINGS, L"記録のフォルダーを開く(&O)"}};
+  constexpr int kItems = sizeof want / sizeof want[0];
+  bool ok = popup != nullptr && GetMenuItemCount(popup) == kItems;
+  for (int i = 0; ok && i < kItems; ++i) ok = GetMenuItemID(popup, i) == want[i].id;
+  Check(ok, "menu 130: settings, about, exit, then pause and the two recording items");
+  for (int i = 0; popup != nullptr && i < kItems; ++i) {
+    if (want[i].text == nullptr) continue;
     wchar_t text[64] = {};
-    GetMenuStringW(popup, 0, text, 64, MF_BYPOSITION);
-    CheckText(text, L"tavikの設定(&S)", "menu 130: settings item");
-    GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
-    CheckText(text, L"ﾊﾞｰｼﾞｮﾝ情報(&A)", "menu 130: about item");
-    GetMenuStringW(popup, 4, text, 64, MF_BYPOSITION);
-    CheckText(text, L"終了(&X)", "menu 130: exit item");
+    GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+    CheckText(text, want[i].text, "menu 130: an item's text");
   }
   if (menu) DestroyMenu(menu);
 }
