@@ -146,6 +146,12 @@ struct Record {
   int64_t lParam = 0;         // kMessage: 0 (a pointer); see `message`
   uint32_t message = 0;       // kMessage: the message number the procedure read
   int32_t wordsBefore[kRecordedWordCount] = {};
+  // The rest of the library's state before it, which a replay sets up too:
+  // the keystrokes it had sent that were still out (SendsInFlight::Packed,
+  // oldest first) with its sentBehind count, and the process's armedTime.
+  std::vector<uint32_t> inFlight;
+  uint32_t sentBehind = 0;
+  int32_t armedTime = 0;
   std::vector<RecordedCall> calls;
   int64_t returned = 0;
   bool truncated = false;     // the calls did not all fit in the slot

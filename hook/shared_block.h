@@ -172,6 +172,9 @@ inline bool Settle(int32_t& word) { return std::atomic_ref<int32_t>(word).exchan
 // shared block: what one process remembers of its own clock.
 struct ProcessVariables {
   int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
+  // The program's file name without its folder, read once when the library
+  // is loaded into it; empty when it could not be read.
+  char exeName[w32::MAX_PATH] = {};
 };
 
 // Which of the two hook libraries this code is built into. On 64-bit Windows

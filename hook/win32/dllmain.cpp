@@ -59,6 +59,25 @@ void MapSharedBlock() {
   block = static_cast<tavik::HookSharedBlock*>(view);
 }
 
+// The program's own file name, once: it does not change while it runs.
+void ReadExeName() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  const char* name = path;
+  // In code page 932 a backslash byte can be the second byte of a character.
+  for (const char* c = path; *c != '\0'; ++c) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0') {
+      ++c;
+    } else if (*c == '\\' || *c == '/') {
+      name = c + 1;
+    }
+  }
+  char* out = processVariables.exeName;
+  while (*name != '\0') *out++ = *name++;
+  *out = '\0';
+}
+
 void UnmapSharedBlock() {
   if (block != &processBlock) {
     void* view = block;
@@ -100,6 +119,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     moduleInstance = instance;
     // Nothing to do per thread: spare every thread start and end a call.
     DisableThreadLibraryCalls(instance);
+    ReadExeName();
     MapSharedBlock();
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     // Unloaded while the process goes on (a process that ends frees
