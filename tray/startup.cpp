@@ -207,8 +207,17 @@ void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window) {
   s.icon.uFlags = w32::NIF_MESSAGE | w32::NIF_ICON | w32::NIF_TIP;
   s.icon.uCallbackMessage = WM_TRAYNOTIFY;
   s.icon.hIcon = p.LoadImageA(kIconResource, w32::IMAGE_ICON, 16, 16, w32::LR_DEFAULTCOLOR);
-  std::strcpy(s.icon.szTip, "tavik");
+  TrayTipText(s, s.icon.szTip);
   if (!ShowIcon(p, s)) RetryLater(p, s);
+}
+
+void TrayTipText(const TrayState& s, char (&tip)[64]) {
+  std::snprintf(tip, sizeof tip, "tavik%s%s", s.paused ? " (一時停止中)" : "", s.recording ? " (記録中)" : "");
+}
+
+void RefreshTrayIcon(TrayPlatform& p, TrayState& s) {
+  TrayTipText(s, s.icon.szTip);
+  if (s.iconAdded) p.Shell_NotifyIconA(w32::NIM_MODIFY, &s.icon);
 }
 
 bool OnTaskbarCreated(TrayPlatform& p, TrayState& s, uint32_t message) {
@@ -262,6 +271,11 @@ uint32_t TrayMenuItemState(const TrayState& s, uint32_t id) {
                  : id == ID_TRAY_EXIT   ? s.settingsOpen == 0 && s.aboutOpen == 0
                                         : true;
   return enabled ? w32::MF_ENABLED : w32::MF_DISABLED | w32::MF_GRAYED;
+}
+
+uint32_t TrayMenuItemCheck(const TrayState& s, uint32_t id) {
+  bool checked = (id == ID_TRAY_PAUSE && s.paused) || (id == ID_TRAY_RECORD && s.recording);
+  return checked ? w32::MF_CHECKED : w32::MF_UNCHECKED;
 }
 
 void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog) {

@@ -85,6 +85,11 @@ struct TrayState {
   FarProc hookRelease{};
   uint32_t owedSeen = 0;
 
+  // The user has switched tavik off for a while: the hooks are ended.
+  bool paused = false;
+  // The libraries are recording into the recording block.
+  bool recording = false;
+
   HelperState helper = HelperState::kNotStarted;
   ProcessInformation helperProcess{};
   Handle helperReady{};  // set by the helper each time its hooks have started
@@ -178,6 +183,17 @@ inline bool OpensTrayMenu(uint32_t iconEvent) { return iconEvent == w32::WM_RBUT
 
 // MF_ENABLED, or MF_DISABLED | MF_GRAYED, for an item of the tray menu.
 uint32_t TrayMenuItemState(const TrayState& s, uint32_t id);
+// MF_CHECKED or MF_UNCHECKED: pause and recording are checked while on.
+uint32_t TrayMenuItemCheck(const TrayState& s, uint32_t id);
+// Every item the menu has, for the menu's initialisation.
+inline constexpr uint32_t kTrayMenuItems[] = {ID_TRAY_SETTINGS, ID_TRAY_ABOUT,  ID_TRAY_EXIT,
+                                              ID_TRAY_PAUSE,    ID_TRAY_RECORD, ID_TRAY_RECORDINGS};
+
+// The icon's tip, "tavik" with what it is doing: paused, recording.
+void TrayTipText(const TrayState& s, char (&tip)[64]);
+// Shows the icon and its tip as the state now is (NIM_MODIFY), once the
+// icon has been added; a later add shows them anyway.
+void RefreshTrayIcon(TrayPlatform& p, TrayState& s);
 
 // --- Settings dialog ---------------------------------------------------------------
 

@@ -267,8 +267,9 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     case WM_INITMENUPOPUP:
       if (HIWORD(lParam) != 0) return FALSE;  // the system menu
-      for (uint32_t id : {ID_TRAY_SETTINGS, ID_TRAY_ABOUT, ID_TRAY_EXIT}) {
+      for (uint32_t id : kTrayMenuItems) {
         EnableMenuItem(reinterpret_cast<HMENU>(wParam), id, MF_BYCOMMAND | TrayMenuItemState(program.state, id));
+        CheckMenuItem(reinterpret_cast<HMENU>(wParam), id, MF_BYCOMMAND | TrayMenuItemCheck(program.state, id));
       }
       return TRUE;
 
