@@ -206,7 +206,8 @@ void AddTrayIcon(TrayPlatform& p, TrayState& s, Hwnd window) {
   s.icon.uID = 0;
   s.icon.uFlags = w32::NIF_MESSAGE | w32::NIF_ICON | w32::NIF_TIP;
   s.icon.uCallbackMessage = WM_TRAYNOTIFY;
-  s.icon.hIcon = p.LoadImageA(kIconResource, w32::IMAGE_ICON, 16, 16, w32::LR_DEFAULTCOLOR);
+  s.runningIcon = p.LoadImageA(kIconResource, w32::IMAGE_ICON, 16, 16, w32::LR_DEFAULTCOLOR);
+  s.icon.hIcon = s.runningIcon;
   TrayTipText(s, s.icon.szTip);
   if (!ShowIcon(p, s)) RetryLater(p, s);
 }
@@ -216,6 +217,11 @@ void TrayTipText(const TrayState& s, char (&tip)[64]) {
 }
 
 void RefreshTrayIcon(TrayPlatform& p, TrayState& s) {
+  if (s.paused && IsNull(s.pausedIcon)) {
+    s.pausedIcon = p.LoadImageA(kPausedIconResource, w32::IMAGE_ICON, 16, 16, w32::LR_DEFAULTCOLOR);
+  }
+  // A paused icon that would not load: the tip still says so.
+  s.icon.hIcon = s.paused && !IsNull(s.pausedIcon) ? s.pausedIcon : s.runningIcon;
   TrayTipText(s, s.icon.szTip);
   if (s.iconAdded) p.Shell_NotifyIconA(w32::NIM_MODIFY, &s.icon);
 }
@@ -237,11 +243,34 @@ void OnIconRetryTimer(TrayPlatform& p, TrayState& s) {
   }
 }
 
+namespace {
+
+void EndHooks(TrayPlatform& p, TrayState& s) {
+  // No hook will be there to pay them once the hooks end, keys held or not.
+  if (!IsNull(s.hookRelease)) p.CallExport(s.hookRelease, kAllOwed | kEvenIfHeld);
+  p.CallExport(s.hookEnd);
+}
+
+}  // namespace
+
+void RunPauseCommand(TrayPlatform& p, TrayState& s) {
+  if (IsNull(s.hookLibrary)) return;
+  if (!s.paused) {
+    EndHooks(p, s);
+    EndHelper(p, s);
+  } else {
+    // The file may have been edited meanwhile: the same rules as at start-up.
+    if (!LoadOrResetSettings(p, s.version, s.settings)) ReportUnsavedSettings(p, s.window, s.programName);
+    p.CallExport(s.hookStart);
+    StartHelper(p, s);
+  }
+  s.paused = !s.paused;
+  RefreshTrayIcon(p, s);
+}
+
 void ShutDown(TrayPlatform& p, TrayState& s) {
   if (!IsNull(s.hookLibrary)) {
-    // No hook will be there to pay them once the hooks end, keys held or not.
-    if (!IsNull(s.hookRelease)) p.CallExport(s.hookRelease, kAllOwed | kEvenIfHeld);
-    p.CallExport(s.hookEnd);
+    if (!s.paused) EndHooks(p, s);
     p.FreeLibrary(s.hookLibrary);
     s.hookLibrary = Hmodule{};
   }
@@ -283,8 +312,9 @@ void RunSettingsCommand(TrayPlatform& p, TrayState& s, ModalDialog& dialog) {
   s.settingsUnsaved = false;
   s.settingsOpen = 1;
   dialog.DoModal();
-  // After the dialog has closed, so that HookStart reads what OK wrote.
-  if (s.settingsChanged != 0 && !IsNull(s.hookLibrary)) {
+  // After the dialog has closed, so that HookStart reads what OK wrote;
+  // while paused, the file waits for the pause to end.
+  if (s.settingsChanged != 0 && !IsNull(s.hookLibrary) && !s.paused) {
     p.CallExport(s.hookEnd);
     p.CallExport(s.hookStart);
     RestartHelper(p, s);

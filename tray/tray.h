@@ -87,6 +87,8 @@ struct TrayState {
 
   // The user has switched tavik off for a while: the hooks are ended.
   bool paused = false;
+  Hicon runningIcon{};  // what the icon shows, loaded once each
+  Hicon pausedIcon{};
   // The libraries are recording into the recording block.
   bool recording = false;
 
@@ -194,6 +196,12 @@ void TrayTipText(const TrayState& s, char (&tip)[64]);
 // Shows the icon and its tip as the state now is (NIM_MODIFY), once the
 // icon has been added; a later add shows them anyway.
 void RefreshTrayIcon(TrayPlatform& p, TrayState& s);
+
+// The pause command. Pausing pays what the hooks owe, ends them and the
+// helper's, and shows the washed-out icon; the same command again reads the
+// settings file anew, as at start-up, and starts them. A pause lasts until
+// the command or the end of the program: the next start always runs.
+void RunPauseCommand(TrayPlatform& p, TrayState& s);
 
 // --- Settings dialog ---------------------------------------------------------------
 

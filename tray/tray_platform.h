@@ -61,6 +61,7 @@ inline constexpr uint32_t WM_TRAYNOTIFY = w32::WM_USER + 100;
 
 // Resource and command ids.
 inline constexpr int kIconResource = 128;
+inline constexpr int kPausedIconResource = 129;
 inline constexpr int kAboutDialog = 100;
 inline constexpr int kMainDialog = 102;
 inline constexpr int kSettingsDialog = 133;

@@ -318,7 +318,7 @@ int32_t FakeTrayPlatform::Shell_NotifyIconA(uint32_t dwMessage, const tray::Noti
   // As the shell does: one icon per window and id, none without a taskbar.
   bool same = iconShown_ && lpData->hWnd == icon_.hWnd && lpData->uID == icon_.uID;
   bool ok = taskbar_ && (dwMessage == w32::NIM_ADD ? !same : same);
-  if (ok && dwMessage == w32::NIM_ADD) {
+  if (ok && (dwMessage == w32::NIM_ADD || dwMessage == w32::NIM_MODIFY)) {
     icon_ = *lpData;
     iconShown_ = true;
   } else if (ok && dwMessage == w32::NIM_DELETE) {

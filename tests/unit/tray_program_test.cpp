@@ -403,6 +403,43 @@ TEST_F(SettingsDialogTest, OkWritesAllTwentyFourInFileOrderAndRestartsOnceAfterC
   EXPECT_EQ(state.settingsChanged, 1);
 }
 
+// Paused, no hook of either library runs and nothing restarts them but the
+// same command, which reads the file as it then is; OK only writes it.
+TEST_F(SettingsDialogTest, PauseEndsEveryHookUntilResumedWithTheFileReadAnew) {
+  Started("");
+  tray::AddTrayIcon(desktop, state, kWindow);
+  std::vector<std::string> exports;
+  desktop.OnExportCalled([&](const std::string& name) { exports.push_back(name); });
+  desktop.ClearTrace();
+
+  tray::RunPauseCommand(desktop, state);
+  EXPECT_EQ(exports, std::vector<std::string>{"HookEnd"});
+  EXPECT_EQ(desktop.trace().front(), "HookReleaseOwedKeys(0xFFFFFFFF) = 0") << "what the hooks owe, paid first";
+  EXPECT_FALSE(desktop.HelperRunning());
+  EXPECT_EQ(desktop.helperLog().back(), "HookEnd");
+  EXPECT_STREQ(desktop.icon().szTip, "tavik (一時停止中)");
+  EXPECT_EQ(desktop.Calls("LoadImageA"), std::vector<std::string>{"LoadImageA(129, 0x1, 16, 16, 0)"});
+  EXPECT_EQ(tray::TrayMenuItemCheck(state, tray::ID_TRAY_PAUSE), w32::MF_CHECKED);
+
+  exports.clear();
+  EXPECT_FALSE(WritesDuring({1005}, true).empty());
+  EXPECT_TRUE(exports.empty()) << "OK while paused starts nothing";
+  desktop.profiles().SetFile(kSettingsFile, "[TAVIK]\r\nRESET=0\r\nIME ONOFF=1\r\n");
+
+  tray::RunPauseCommand(desktop, state);
+  EXPECT_EQ(exports, std::vector<std::string>{"HookStart"});
+  EXPECT_TRUE(desktop.HelperRunning());
+  EXPECT_EQ(state.settings.flag[kImeOnOff], 1) << "the file as it is now";
+  EXPECT_EQ(state.settings.flag[kRomajiOnOff], 0);
+  EXPECT_STREQ(desktop.icon().szTip, "tavik");
+  EXPECT_EQ(tray::TrayMenuItemCheck(state, tray::ID_TRAY_PAUSE), w32::MF_UNCHECKED);
+
+  tray::RunPauseCommand(desktop, state);
+  exports.clear();
+  tray::ShutDown(desktop, state);
+  EXPECT_TRUE(exports.empty()) << "hooks ended by the pause are not ended twice";
+}
+
 TEST_F(SettingsDialogTest, NothingWrittenOrRestartedWithoutAChangeOrOnCancel) {
   Started("VELTO=1\r\nIME2007=1\r\n");
   std::vector<std::string> calls;

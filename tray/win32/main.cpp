@@ -288,6 +288,9 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case ID_TRAY_EXIT:
           EndDialog(window, 0);
           break;
+        case ID_TRAY_PAUSE:
+          RunPauseCommand(program.platform, program.state);
+          break;
         default:
           // IDOK and IDCANCEL among them: Enter and Esc do not end the program.
           break;

@@ -7,8 +7,10 @@ smoothed edges. Only the standard library is used, and the output depends on
 nothing but this file, so that the committed tavik.ico can be checked by
 generating it again.
 
-    python3 make_icon.py tavik.ico [--png PREFIX]
+    python3 make_icon.py tavik.ico [--paused] [--png PREFIX]
 
+--paused draws the icon shown while tavik is paused: the same key cap,
+washed out to greys, as Windows draws what is switched off.
 --png also writes each image as PREFIX-16.png etc., to look at.
 """
 import struct
@@ -100,9 +102,25 @@ PIXELS_16 = [
 PIXEL_COLOURS = {"k": BLACK, "g": GREY, "w": WHITE, "n": NAVY}
 
 
-def render(size, samples):
+def washed_out(colour):
+    """A colour as the paused icon shows it: its grey, halfway to white."""
+    r, g, b = colour
+    grey = (30 * r + 59 * g + 11 * b) // 100
+    level = (grey + 255) // 2
+    return (level, level, level)
+
+
+def render(size, samples, paused=False):
     """Rows of (r, g, b, covered) from top to bottom, averaging samples x
     samples points per pixel."""
+    rows = render_colours(size, samples)
+    if paused:
+        rows = [[washed_out((r, g, b)) + (covered,) if covered else (r, g, b, covered) for r, g, b, covered in row]
+                for row in rows]
+    return rows
+
+
+def render_colours(size, samples):
     if size == 16:
         return [[PIXEL_COLOURS[c] + (True,) if c in PIXEL_COLOURS else (0, 0, 0, False) for c in row]
                 for row in PIXELS_16]
@@ -140,11 +158,11 @@ def nearest(colour, palette):
                key=lambda i: sum((colour[k] - palette[i][k]) ** 2 for k in range(3)) * 256 + i)
 
 
-def bitmap(size, bits, samples):
+def bitmap(size, bits, samples, paused):
     """The icon image: BITMAPINFOHEADER, palette, colour rows and the
     transparency mask, both bottom-up and padded to 4 bytes."""
     palette = VGA if bits == 4 else palette_256()
-    rows = render(size, samples)
+    rows = render(size, samples, paused)
     cache = {}
     colour_rows, mask_rows = [], []
     for row in reversed(rows):
@@ -176,8 +194,8 @@ def bitmap(size, bits, samples):
 IMAGES = [(16, 4, 1), (32, 4, 1), (48, 8, 4)]
 
 
-def icon_file():
-    images = [(size, bits, bitmap(size, bits, samples)) for size, bits, samples in IMAGES]
+def icon_file(paused):
+    images = [(size, bits, bitmap(size, bits, samples, paused)) for size, bits, samples in IMAGES]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, bits, (data, _) in images:
@@ -201,15 +219,19 @@ def png(rows):
 
 
 def main(argv):
-    if len(argv) not in (2, 4) or (len(argv) == 4 and argv[2] != "--png"):
+    args = argv[1:]
+    paused = "--paused" in args
+    if paused:
+        args.remove("--paused")
+    if len(args) not in (1, 3) or (len(args) == 3 and args[1] != "--png"):
         sys.stderr.write(__doc__)
         return 2
-    data, images = icon_file()
-    with open(argv[1], "wb") as f:
+    data, images = icon_file(paused)
+    with open(args[0], "wb") as f:
         f.write(data)
-    if len(argv) == 4:
+    if len(args) == 3:
         for size, _, (_, rows) in images:
-            with open("%s-%d.png" % (argv[3], size), "wb") as f:
+            with open("%s-%d.png" % (args[2], size), "wb") as f:
                 f.write(png(rows))
     return 0
 

@@ -66,6 +66,7 @@ constexpr UINT kTrayNotify = WM_USER + 100;
 constexpr WPARAM kSettingsCommand = 32773;
 constexpr WPARAM kAboutCommand = 32772;
 constexpr WPARAM kExitCommand = 32771;
+constexpr WPARAM kPauseCommand = 32774;
 constexpr WPARAM kSysAbout = 0x10;
 constexpr DWORD kWindowTimeout = 10000;
 const wchar_t kSettingsTitle[] = L"tavikの設定";
@@ -596,6 +597,19 @@ int Hooks(const std::string& exe, const std::string& dll, const std::string& pro
     CheckTyped(target, true, 0x9, kCancelEsc, "while tavik runs, \"@\" in kana input reaches the target as Esc" + by);
     CheckTyped(target, false, 0x0, kAtTyped, "while tavik runs, \"@\" with the IME closed stays \"@\"" + by);
     Check(tavik.HasIcon(), "while tavik runs its icon is there" + by);
+    if (std::strcmp(how, "WM_CLOSE") == 0) {
+      // Paused, no hook of tavik's acts; the same command brings them back.
+      // Sent, not posted: done when the call returns.
+      DWORD_PTR result = 0;
+      auto pause = [&] {
+        return SendMessageTimeoutW(tavik.hidden(), WM_COMMAND, kPauseCommand, 0, SMTO_NORMAL, kWindowTimeout,
+                                   &result) != 0;
+      };
+      Check(pause(), "tavik pauses");
+      CheckTyped(target, true, 0x9, kAtTyped, "paused, \"@\" in kana input reaches the target as \"@\"");
+      Check(pause(), "tavik resumes");
+      CheckTyped(target, true, 0x9, kCancelEsc, "resumed, \"@\" in kana input reaches the target as Esc again");
+    }
 
     HWND hidden = tavik.hidden();
     if (std::strcmp(how, "WM_CLOSE") == 0) {
