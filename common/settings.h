@@ -48,6 +48,12 @@ enum Setting : uint8_t {
 };
 
 inline constexpr Setting kNoSetting = kSettingCount;
+
+// The programs tavik leaves alone: a key of the file that no box sets and
+// that is no flag, read by the hook library alone. File names without their
+// folders, separated by a character no file name can hold.
+inline constexpr const char kLeaveAloneKey[] = "DISABLE PROGRAMS";
+inline constexpr char kLeaveAloneSeparator = '|';
 inline constexpr int8_t kNotInTree = -1;
 
 // The settings dialog's boxes form a tree: a box can be checked only while

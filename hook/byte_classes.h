@@ -21,6 +21,8 @@ constexpr bool HalfWidthN(uint8_t b) { return b == 0xDD; }
 constexpr bool UpperLetter(uint8_t b) { return In(b, 0x41, 0x5A); }
 constexpr bool LowerLetter(uint8_t b) { return In(b, 0x61, 0x7A); }
 constexpr bool Letter(uint8_t b) { return UpperLetter(b) || LowerLetter(b); }
+// The first byte of a two-byte character.
+constexpr bool LeadByte(uint8_t b) { return In(b, 0x81, 0x9F) || In(b, 0xE0, 0xFC); }
 
 // --- Two bytes -----------------------------------------------------------------
 

@@ -13,6 +13,7 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
     value[sizeof value - 1] = '\0';
     block.flag[i] = SettingFlagFromText(value);
   }
+  ReadProgramsLeftAlone(platform, block);
 
   // A key whose key-up never came (the focus left, the hook was removed)
   // must not keep its substitute pressed into the new session.

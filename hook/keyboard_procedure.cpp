@@ -8,6 +8,7 @@ namespace {
 
 intptr_t Stages(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                 uintptr_t wParam, intptr_t lParam, uint32_t rows) {
+  if (LeftAlone(block, process)) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
   HookCall k(platform, block, process, code, wParam, lParam);
   switch (RunStages(k, rows)) {
     case Outcome::kSwallow:
@@ -22,7 +23,9 @@ intptr_t Stages(InputPlatform& platform, HookSharedBlock& block, ProcessVariable
 }
 
 // Most keystrokes are no stage's: they go on before anything is read or the
-// per-call record is built, whatever the settings.
+// per-call record is built, whatever the settings. In a program to leave
+// alone every keystroke goes on so; only those a stage would take need
+// asking which program this is.
 inline intptr_t FirstLook(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                           uintptr_t wParam, intptr_t lParam) {
   uint32_t rows = RowsClaiming(wParam, lParam);
@@ -31,10 +34,11 @@ inline intptr_t FirstLook(InputPlatform& platform, HookSharedBlock& block, Proce
 }
 
 // A code below 0, or something the library sent still out: kept off the
-// common path, which then needs one test for both.
+// common path, which then needs one test for both. A program left alone
+// sends nothing behind ours either.
 [[gnu::noinline]] intptr_t Uncommon(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process,
                                     int32_t code, uintptr_t wParam, intptr_t lParam) {
-  if (code < 0) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
+  if (code < 0 || LeftAlone(block, process)) return platform.CallNextHookEx(block.KeyboardHook(), code, wParam, lParam);
   if (SentBehindOurs(platform, block, code, wParam, lParam)) return 1;
   return FirstLook(platform, block, process, code, wParam, lParam);
 }

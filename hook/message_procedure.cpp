@@ -6,10 +6,10 @@
 
 namespace tavik {
 
-intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
-                          intptr_t lParam, uint32_t message) {
+intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                          uintptr_t wParam, intptr_t lParam, uint32_t message) {
   if (code >= 0 && block.On(kKakuteiInput) && block.runtime.conversionKeys.revertOnComposition == 1 &&
-      message == w32::WM_IME_COMPOSITION) {
+      message == w32::WM_IME_COMPOSITION && !LeftAlone(block, process)) {
     // The focused window's IME, whichever window the message is for.
     Hwnd window = platform.GetFocus();
     if (!IsNull(window)) {

@@ -163,6 +163,18 @@ struct SendsInFlight {
   }
 };
 
+// The programs the library leaves alone, as HookStart last read them. Each
+// process compares its own file name with them once a generation, and
+// remembers the answer.
+struct ProgramsLeftAlone {
+  static constexpr uint32_t kSize = 1024;
+  // Even; raised by 2 once the names are written, so that a process that
+  // read them half-written reads them again.
+  uint32_t generation;
+  uint32_t reserved;
+  char names[kSize];  // separated by kLeaveAloneSeparator, ended by a NUL; only whole names
+};
+
 // Clears an owed word; true when it was set. The library and the tray
 // program both pay owed key-ups, so a word is cleared in one step that tells
 // which of them found it set: only that one sends the key-up.
@@ -175,6 +187,9 @@ struct ProcessVariables {
   // The program's file name without its folder, read once when the library
   // is loaded into it; empty when it could not be read.
   char exeName[w32::MAX_PATH] = {};
+  // The generation of ProgramsLeftAlone this program was last compared
+  // with, plus 1 when it is among them.
+  uint32_t leftAloneChecked = 0;
 };
 
 // Which of the two hook libraries this code is built into. On 64-bit Windows
@@ -207,6 +222,7 @@ struct alignas(8) HookSharedBlock {
   RuntimeWords runtime;
   SendsInFlight inFlight;
   OwedKeyDetails owedKeys;
+  ProgramsLeftAlone leftAlone;
 
   bool On(Setting s) const { return flag[s] == 1; }
 
@@ -226,8 +242,9 @@ static_assert(offsetof(HookSharedBlock, runtime) == offsetof(HookSharedBlock, fl
 static_assert(offsetof(HookSharedBlock, inFlight) == offsetof(HookSharedBlock, runtime) + sizeof(RuntimeWords));
 static_assert(sizeof(SendsInFlight) == 4 * (SendsInFlight::kSize + 3));
 static_assert(offsetof(HookSharedBlock, owedKeys) == offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight));
+static_assert(offsetof(HookSharedBlock, leftAlone) == offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails));
 static_assert(sizeof(HookSharedBlock) ==
-              (offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails) + 7) / 8 * 8);
+              (offsetof(HookSharedBlock, leftAlone) + sizeof(ProgramsLeftAlone) + 7) / 8 * 8);
 
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";
@@ -269,6 +286,25 @@ static_assert(sizeof kRuntimeWords / sizeof kRuntimeWords[0] == sizeof(RuntimeWo
 // hook. Returns the message hook's handle when it was asked for, else 0.
 int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance module, HookProc keyboardProc,
                   HookProc messageProc);
+
+// Reads the programs to leave alone into the block, keeping the whole names
+// that fit (HookStart).
+void ReadProgramsLeftAlone(InputPlatform& platform, HookSharedBlock& block);
+
+// Compares this program's name with the programs to leave alone of
+// `generation`, and remembers the answer.
+bool CompareWithProgramsLeftAlone(const HookSharedBlock& block, ProcessVariables& process, uint32_t generation);
+
+// Whether this program is one to leave alone: compared once a generation,
+// remembered after.
+inline bool LeftAlone(const HookSharedBlock& block, ProcessVariables& process) {
+  uint32_t generation =
+      std::atomic_ref<uint32_t>(const_cast<uint32_t&>(block.leftAlone.generation)).load(std::memory_order_acquire);
+  if (((process.leftAloneChecked ^ generation) | 1u) != 1u) {
+    return CompareWithProgramsLeftAlone(block, process, generation);
+  }
+  return (process.leftAloneChecked & 1u) != 0;
+}
 
 // HookEnd: removes whichever hooks this library's HookStart installed.
 void HookEnd(InputPlatform& platform, HookSharedBlock& block);

@@ -111,6 +111,7 @@ class Desktop final : public InputPlatform {
   ProfileStore& profiles() { return profiles_; }
   void SetImeFileName(std::optional<std::string> name) { imeFileName_ = std::move(name); }
   void SetHostPath(std::optional<std::string> path) { hostPath_ = std::move(path); }
+  const std::optional<std::string>& hostPath() const { return hostPath_; }
   void SetClock(int32_t ms) { Running().clock = ms; }
   void SetClock(const std::string& process, int32_t ms) { ProcessNamed(process).clock = ms; }
   // GetAsyncKeyState: bit 15 while held, bit 0 until the next query.

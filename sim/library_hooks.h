@@ -3,15 +3,37 @@
 // variables as on Windows.
 #pragma once
 
+#include <cstring>
+
+#include "hook/byte_classes.h"
 #include "hook/stages.h"
 #include "sim/desktop.h"
 
 namespace tavik::sim {
 
+// The running program's file name, as the library reads it when it is
+// loaded into a program on Windows: here `host` switches the program.
+inline void TakeExeName(const std::optional<std::string>& path, ProcessVariables& variables) {
+  std::string name = path.value_or("");
+  size_t start = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (cp932::LeadByte(static_cast<uint8_t>(name[i]))) {
+      ++i;
+    } else if (name[i] == '\\' || name[i] == '/') {
+      start = i + 1;
+    }
+  }
+  name = name.substr(std::min(start, name.size())).substr(0, sizeof variables.exeName - 1);
+  if (name == variables.exeName) return;
+  std::memcpy(variables.exeName, name.c_str(), name.size() + 1);
+  variables.leftAloneChecked = 0;  // another program: compared anew
+}
+
 inline void RunLibraryHooks(Desktop& desktop, HookSharedBlock& block) {
   desktop.SetHookRunner([&desktop, &block](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
+    TakeExeName(desktop.hostPath(), desktop.Running().variables);
     if (proc == kKeyboardProcToken) return KeyboardProcedure(desktop, block, desktop.Running().variables, code, w, l);
-    if (proc == kMessageProcToken) return MessageProcedure(desktop, block, code, w, l, MessageNumber(code, l));
+    if (proc == kMessageProcToken) return MessageProcedure(desktop, block, desktop.Running().variables, code, w, l, MessageNumber(code, l));
     return 0;
   });
 }

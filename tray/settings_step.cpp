@@ -45,10 +45,12 @@ bool Reset(TrayPlatform& p, TraySettings& s) {
     s.flag[key] = SettingFlagFromText(DefaultText(static_cast<Setting>(key), s.ntPlatform));
     ok = Write(p, kSettingKeys[key].name, s.flag[key]) && ok;
   }
-  // The keys only the hook library reads go back to its defaults by going.
+  // The keys only the hook library reads go back to its defaults by going,
+  // the programs to leave alone among them: a reset has tavik act everywhere.
   for (const SettingKey& key : kSettingKeys) {
     if (key.fileOnly) ok = p.WritePrivateProfileStringA(kSettingsSection, key.name, nullptr, kSettingsFile) != 0 && ok;
   }
+  ok = p.WritePrivateProfileStringA(kSettingsSection, kLeaveAloneKey, nullptr, kSettingsFile) != 0 && ok;
   return ok;
 }
 

@@ -107,7 +107,7 @@ LRESULT CALLBACK MessageHookProc(int code, WPARAM wParam, LPARAM lParam) {
   if (Relayed()) return CallNextHookEx(tavik::Win32<HHOOK>(block->MessageHook()), code, wParam, lParam);
   // Only the message number is read, and only where the record is sure to be there.
   UINT message = code >= 0 && lParam != 0 ? reinterpret_cast<const MSG*>(lParam)->message : 0;
-  return tavik::MessageProcedure(platform, *block, code, wParam, lParam, message);
+  return tavik::MessageProcedure(platform, *block, processVariables, code, wParam, lParam, message);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ TEST_F(HookStartTest, ReadsEveryKeyInTableOrderFromTheSettingsFile) {
   Start();
   int next = 0;
   for (const sim::PlatformCall& c : desktop.Calls()) {
-    if (c.function != "GetPrivateProfileStringA" || c.arguments.at(0) != sim::Value{sim::Text{"TAVIK"}}) continue;
+    if (c.function != "GetPrivateProfileStringA" || c.arguments.at(1) == sim::Value{sim::Text{kLeaveAloneKey}}) continue;
     ASSERT_LT(next, kSettingCount);
     const SettingKey& key = kSettingKeys[next++];
     EXPECT_EQ(c.arguments, (std::vector<sim::Value>{sim::Text{"TAVIK"}, sim::Text{key.name}, sim::Text{key.defaultValue},
@@ -185,6 +186,51 @@ TEST_F(HookStartTest, HookEndUnhooksTheMessageHookOnlyWhenOneWasInstalled) {
   HookStart(second, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken);
   HookEnd(second, block);
   EXPECT_EQ(Unhooks(second), (std::vector<sim::PlatformCall>{Unhook(Hhook{1}), Unhook(Hhook{2})}));
+}
+
+// The programs to leave alone: whole names only, blanks around them dropped,
+// compared without regard to the case of single-byte letters and anew after
+// each start.
+TEST_F(HookStartTest, ProgramsToLeaveAloneAreWholeNamesComparedAsWindowsComparesThem) {
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "program-" + std::to_string(100 + i) + ".exe|";
+  const struct {
+    std::string list;
+    const char* exe;
+    bool leftAlone;
+  } kCases[] = {
+      {" notepad.exe |\tGAME.EXE ||", "game.exe", true},
+      {"game.exe", "Game.Exe", true},
+      {"game.exe", "game.ex", false},
+      {"game", "game.exe", false},
+      {"\x83\x41.exe", "\x83\x61.exe", false},  // ア and ボ differ in a second byte that looks like a letter
+      {"\x83\x41.exe", "\x83\x41.EXE", true},
+      {"x.exe", "", false},                    // a name that could not be read is no program's
+      {many + "game.exe", "game.exe", false},  // past the room the block has
+      {many, "program-150.exe", true},
+  };
+  for (const auto& c : kCases) {
+    Settings("[TAVIK]\r\nDISABLE PROGRAMS=" + c.list + "\r\n");
+    Start();
+    ProcessVariables process;
+    std::strcpy(process.exeName, c.exe);
+    EXPECT_EQ(LeftAlone(block, process), c.leftAlone) << c.list.substr(0, 40) << " / " << c.exe;
+    std::string kept = block.leftAlone.names;
+    EXPECT_LT(kept.size(), ProgramsLeftAlone::kSize);
+    EXPECT_TRUE(kept.empty() || kept.back() == 'e' || kept.back() == 'E') << "a name cut short: " << kept;
+    HookEnd(desktop, block);
+  }
+
+  // A program compared once is compared again after the next start.
+  Settings("[TAVIK]\r\nDISABLE PROGRAMS=game.exe\r\n");
+  Start();
+  ProcessVariables process;
+  std::strcpy(process.exeName, "game.exe");
+  EXPECT_TRUE(LeftAlone(block, process));
+  HookEnd(desktop, block);
+  Settings("[TAVIK]\r\nDISABLE PROGRAMS=notepad.exe\r\n");
+  Start();
+  EXPECT_FALSE(LeftAlone(block, process));
 }
 
 }  // namespace

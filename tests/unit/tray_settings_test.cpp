@@ -73,6 +73,7 @@ TEST_F(TraySettingsTest, NoFileIsResetInExactlyThisOrder) {
       W("VELTO", nullptr),
       W("IME2007", nullptr),
       W("BACKSPACE PRIORITY", nullptr),
+      W("DISABLE PROGRAMS", nullptr),
   };
   EXPECT_EQ(Writes(), want);
   // Only RESET is read during a reset.
@@ -87,14 +88,16 @@ TEST_F(TraySettingsTest, NoFileIsResetInExactlyThisOrder) {
 }
 
 TEST_F(TraySettingsTest, ResetByHandRemovesTheFileOnlyKeysAndOffNtWritesRomajiBackspaceOff) {
-  File("RESET=1\r\nVELTO=1\r\nIME2007=1\r\nBACKSPACE PRIORITY=1\r\nIME ONOFF=1\r\n");
+  File("RESET=1\r\nVELTO=1\r\nIME2007=1\r\nBACKSPACE PRIORITY=1\r\nIME ONOFF=1\r\nDISABLE PROGRAMS=game.exe\r\n");
   TraySettings s = Load(1);
   EXPECT_EQ(s.ntPlatform, 0);
   EXPECT_EQ(s.flag[kRomajiBackspace], 0);
   EXPECT_EQ(Value("ROMAJI BACKSPACE"), "0");
   EXPECT_EQ(Value("RESET"), "0");
   EXPECT_EQ(Value("IME ONOFF"), "0");
-  for (const char* hidden : {"VELTO", "IME2007", "BACKSPACE PRIORITY"}) EXPECT_EQ(Value(hidden), "<absent>");
+  for (const char* hidden : {"VELTO", "IME2007", "BACKSPACE PRIORITY", "DISABLE PROGRAMS"}) {
+    EXPECT_EQ(Value(hidden), "<absent>");
+  }
 }
 
 TEST_F(TraySettingsTest, ResetOnlyForExactlyOne) {
