@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Photographs tavik.exe's tray menu, settings dialog and About box on the
-# Wine desktop, for the README: docs/images/tray-menu.png, settings.png and
-# about.png, each cropped to its window. A developer's tool, not a test.
+# Photographs tavik.exe's tray menu (running and paused), settings dialog and
+# About box on the Wine desktop, for the README: docs/images/tray-menu.png,
+# tray-menu-paused.png, settings.png and about.png, each cropped to its
+# window, then the two dialogs once more at 144 dots per inch (150 %) as
+# settings-144dpi.png and about-144dpi.png; and the icon, running and
+# paused, as icon.png and icon-paused.png. A developer's tool, not a test.
+# With the 32-bit build there (build/windows32), tavik runs with its helper,
+# as on 64-bit Windows, and the About box has no missing-helper line.
 #
 # The dialogs ask for the font "ＭＳ Ｐゴシック", which Wine does not have;
 # the IPA P Gothic font stands in for it (and for the menu's font), through
@@ -20,6 +25,13 @@ if [ "${1:-}" != "--on-desktop" ]; then
 
   [ -d "$build" ] || cmake --preset windows
   cmake --build "$build" -j2 --target tavik tavikhook tavik-shots
+  # The icon, drawn larger with hard edges, as it looks in the tray.
+  icons=$(mktemp -d)
+  for variant in "" --paused; do
+    python3 tray/win32/make_icon.py "$icons/icon.ico" $variant --png "$icons/icon"
+    convert "$icons/icon-32.png" -filter point -resize 64x64 -strip "docs/images/icon${variant:+-paused}.png"
+  done
+  rm -rf "$icons"
 
   export TAVIK_WINEPREFIX="${TAVIK_WINEPREFIX:-$PWD/build/wineprefix-shots}"
   exec scripts/wine-desktop.sh bash scripts/screenshots.sh --on-desktop
@@ -48,6 +60,9 @@ marlett=/usr/share/wine/fonts/marlett.ttf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$build/tavik.exe" "$build/tavikhook.dll" "$work/"
+for helper in tavik32.exe tavikhook32.dll; do
+  [ -f "build/windows32/$helper" ] && cp "build/windows32/$helper" "$work/"
+done
 
 # Its answer goes through a file: tavik.exe, started by it, inherits its
 # standard output and would keep a pipe open for as long as it runs.
@@ -66,12 +81,33 @@ photograph() {
   echo "docs/images/$name.png: ${width}x${height} at ${left},${top}"
 }
 
+# Wine reads the dots per inch when a program starts: each setting gets a
+# tavik of its own.
+set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
+set_dpi 96
 pid=$(shots start "Z:$work")
 # The menu opens at the cursor: somewhere in the middle of the screen.
 photograph tray-menu "$(shots menu "$pid")"
 shots close "$pid"
+shots pause "$pid"
+photograph tray-menu-paused "$(shots menu "$pid")"
+shots close "$pid"
+shots pause "$pid"
 photograph settings "$(shots settings "$pid")"
 shots close "$pid"
 photograph about "$(shots about "$pid")"
 shots close "$pid"
 shots quit "$pid"
+
+set_dpi 144
+sleep 2
+pid=$(shots start "Z:$work")
+photograph settings-144dpi "$(shots settings "$pid")"
+shots close "$pid"
+photograph about-144dpi "$(shots about "$pid")"
+shots close "$pid"
+shots quit "$pid"
+set_dpi 96

@@ -7,6 +7,7 @@
 // entry point, and loading the library runs nothing else. No static
 // constructors, no thread-local storage, no atexit table; every object here
 // is constant-initialised.
+#include "hook/byte_classes.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "hook/win32/win32_platform.h"  // brings <windows.h>, after the portable headers
@@ -67,7 +68,7 @@ void ReadExeName() {
   const char* name = path;
   // In code page 932 a backslash byte can be the second byte of a character.
   for (const char* c = path; *c != '\0'; ++c) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0') {
+    if (tavik::cp932::LeadByte(static_cast<uint8_t>(*c)) && c[1] != '\0') {
       ++c;
     } else if (*c == '\\' || *c == '/') {
       name = c + 1;
