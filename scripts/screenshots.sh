@@ -34,6 +34,8 @@ if [ "${1:-}" != "--on-desktop" ]; then
   rm -rf "$icons"
 
   export TAVIK_WINEPREFIX="${TAVIK_WINEPREFIX:-$PWD/build/wineprefix-shots}"
+  # Room for the settings dialog at 144 dots per inch.
+  export TAVIK_SCREEN="${TAVIK_SCREEN:-1280x1024}"
   exec scripts/wine-desktop.sh bash scripts/screenshots.sh --on-desktop
 fi
 
@@ -102,8 +104,13 @@ photograph about "$(shots about "$pid")"
 shots close "$pid"
 shots quit "$pid"
 
+# The first tavik ends by itself once told (its helper first); the next
+# waits for it, or would find itself a second copy and end.
+for _ in $(seq 30); do
+  pgrep -f "$(basename "$work").tavik(32)?\.exe" >/dev/null || break
+  sleep 1
+done
 set_dpi 144
-sleep 2
 pid=$(shots start "Z:$work")
 photograph settings-144dpi "$(shots settings "$pid")"
 shots close "$pid"

@@ -4,6 +4,7 @@
 # first use, under build/), runs the command, and then stops the Xvfb and
 # the wineserver it started, and nothing else.
 #   usage: scripts/wine-desktop.sh COMMAND [ARG...]
+# TAVIK_SCREEN sets the screen's size (1024x768 unless given).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,7 +61,7 @@ stop() {
 }
 trap stop EXIT
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 "${TAVIK_SCREEN:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -e "/tmp/.X11-unix/X${display#:}" ] && break
