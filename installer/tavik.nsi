@@ -160,7 +160,13 @@ FunctionEnd
 !macro PUT_FILE SOURCE NAME
   Push "${NAME}"
   Call SetAside
+  ClearErrors
   File "/oname=${NAME}" "${SOURCE}"
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${NAME} に書き込めませんでした。$\r$\ntavik をインストールできませんでした。" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
 !macroend
 
 ; --- Installing ---------------------------------------------------------------
