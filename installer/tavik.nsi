@@ -213,7 +213,7 @@ Section "tavik本体（必須）" SecProgram
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-Section "Windowsの起動時にtavikを起動する" SecStartup
+Section "スタートアップに登録" SecStartup
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMSTARTUP\tavik.lnk" "$INSTDIR\tavik.exe" "" "$INSTDIR\tavik.exe" 0
@@ -221,7 +221,7 @@ SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "tavik.exe・tavikhook.dll と、32ﾋﾞｯﾄのﾌﾟﾛｸﾞﾗﾑ用の tavik32.exe・tavikhook32.dll、スタートメニューのショートカット。"
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "スタートアップフォルダーにショートカットを置き、サインインするたびに tavik を起動します。"
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "スタートアップフォルダーにショートカットを置き、Windows にサインインするたびに tavik を起動します。"
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit

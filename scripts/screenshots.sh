@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Photographs tavik.exe's tray menu, settings dialog and About box on the
 # Wine desktop, for the README: docs/images/tray-menu.png, settings.png and
-# about.png, each cropped to its window. A developer's tool, not a test.
+# about.png, each cropped to its window; and the installer's pages:
+# docs/images/installer-welcome.png, -components, -directory and -finish.
+# A developer's tool, not a test.
 #
 # The dialogs ask for the font "ＭＳ Ｐゴシック", which Wine does not have;
 # the IPA P Gothic font stands in for it (and for the menu's font), through
@@ -15,11 +17,12 @@ build=build/windows
 
 if [ "${1:-}" != "--on-desktop" ]; then
   # ImageMagick for the pictures, the IPA font for the Japanese texts, Wine's
-  # own fonts for the title bars' buttons (Marlett).
-  bash scripts/install-packages.sh imagemagick fonts-ipafont-gothic fonts-wine
+  # own fonts for the title bars' buttons (Marlett), xdotool to find the
+  # installer's window and press its buttons, NSIS to make the installer.
+  bash scripts/install-packages.sh imagemagick fonts-ipafont-gothic fonts-wine xdotool nsis
 
-  [ -d "$build" ] || cmake --preset windows
-  cmake --build "$build" -j2 --target tavik tavikhook tavik-shots
+  cmake --preset windows >/dev/null
+  cmake --build "$build" -j2 --target tavik tavikhook tavik-shots tavik-setup
 
   export TAVIK_WINEPREFIX="${TAVIK_WINEPREFIX:-$PWD/build/wineprefix-shots}"
   exec scripts/wine-desktop.sh bash scripts/screenshots.sh --on-desktop
@@ -75,3 +78,31 @@ shots close "$pid"
 photograph about "$(shots about "$pid")"
 shots close "$pid"
 shots quit "$pid"
+
+# The installer's pages, each left by a click on the button at its lower
+# right (次へ, then インストール): the desktop has no window manager to give
+# the window the keyboard. The installer is ended with the desktop.
+setup=$(ls "$build"/tavik-*-setup.exe | head -n 1)
+wine "$setup" >/dev/null 2>&1 &
+window() {
+  local id=""
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "tavik セットアップ" 2>/dev/null | head -n 1) && [ -n "$id" ] && break
+    sleep 0.2
+  done
+  [ -n "$id" ] || { echo "screenshots: no installer window" >&2; exit 1; }
+  echo "$id"
+}
+page() {
+  local id X Y WIDTH HEIGHT
+  id=$(window)
+  sleep 1  # until the page is drawn
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  photograph "installer-$1" "$X $Y $WIDTH $HEIGHT"
+  [ -z "${2:-}" ] || xdotool mousemove --sync $((X + WIDTH - 160)) $((Y + HEIGHT - 26)) click 1
+}
+page welcome next
+page components next
+page directory next
+sleep 3  # the files are put in place
+page finish
