@@ -159,8 +159,10 @@ def sequence(prefix, setup, holder, built):
     started = time.monotonic()
     prefix.run("wineboot", "-i", timeout=300)
     prefix.run("wineserver", "-w", timeout=300)
-    # One server for the whole sequence: each program starts faster.
-    prefix.run("wineserver", "-p")
+    # One server for the whole sequence: each program starts faster. It
+    # lingers only briefly once the last program has gone, should this test
+    # be killed before it ends the server itself.
+    prefix.run("wineserver", "-p30")
     print(f"fresh prefix in {time.monotonic() - started:.0f} s", flush=True)
 
     # --- A silent install into a fresh prefix.
@@ -240,6 +242,13 @@ def sequence(prefix, setup, holder, built):
     check(all(os.path.exists(link) for link in links.values()), "the upgrade keeps both shortcuts")
     os.remove(marker)
     held.wait(30)
+
+    # An upgrade keeps the Startup box as the user left it: unchecked, no
+    # Startup shortcut is made again.
+    os.remove(links["Startup"])
+    prefix.run("wine", setup, "/S")
+    check(os.path.exists(links["Start menu"]) and not os.path.exists(links["Startup"]),
+          "an upgrade without a Startup shortcut makes none")
 
     # --- A silent uninstall, tavik running again: it is ended, and only the
     # settings file is left, the library set aside gone too.
