@@ -5,6 +5,8 @@
 # window, then the two dialogs once more at 144 dots per inch (150 %) as
 # settings-144dpi.png and about-144dpi.png; and the icon, running and
 # paused, as icon.png and icon-paused.png. A developer's tool, not a test.
+# Then the installer's pages: installer-welcome.png, -components, -directory
+# and -finish.
 # With the 32-bit build there (build/windows32), tavik runs with its helper,
 # as on 64-bit Windows, and the About box has no missing-helper line.
 #
@@ -20,11 +22,12 @@ build=build/windows
 
 if [ "${1:-}" != "--on-desktop" ]; then
   # ImageMagick for the pictures, the IPA font for the Japanese texts, Wine's
-  # own fonts for the title bars' buttons (Marlett).
-  bash scripts/install-packages.sh imagemagick fonts-ipafont-gothic fonts-wine
+  # own fonts for the title bars' buttons (Marlett), xdotool to find the
+  # installer's window and press its buttons, NSIS to make the installer.
+  bash scripts/install-packages.sh imagemagick fonts-ipafont-gothic fonts-wine xdotool nsis
 
-  [ -d "$build" ] || cmake --preset windows
-  cmake --build "$build" -j2 --target tavik tavikhook tavik-shots
+  cmake --preset windows >/dev/null
+  cmake --build "$build" -j2 --target tavik tavikhook tavik-shots tavik-setup
   # The icon, drawn larger with hard edges, as it looks in the tray.
   icons=$(mktemp -d)
   for variant in "" --paused; do
@@ -118,3 +121,31 @@ photograph about-144dpi "$(shots about "$pid")"
 shots close "$pid"
 shots quit "$pid"
 set_dpi 96
+
+# The installer's pages, each left by a click on the button at its lower
+# right (次へ, then インストール): the desktop has no window manager to give
+# the window the keyboard. The installer is ended with the desktop.
+setup=$(ls "$build"/tavik-*-setup.exe | head -n 1)
+wine "$setup" >/dev/null 2>&1 &
+window() {
+  local id=""
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "tavik セットアップ" 2>/dev/null | head -n 1) && [ -n "$id" ] && break
+    sleep 0.2
+  done
+  [ -n "$id" ] || { echo "screenshots: no installer window" >&2; exit 1; }
+  echo "$id"
+}
+page() {
+  local id X Y WIDTH HEIGHT
+  id=$(window)
+  sleep 1  # until the page is drawn
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  photograph "installer-$1" "$X $Y $WIDTH $HEIGHT"
+  [ -z "${2:-}" ] || xdotool mousemove --sync $((X + WIDTH - 160)) $((Y + HEIGHT - 26)) click 1
+}
+page welcome next
+page components next
+page directory next
+sleep 3  # the files are put in place
+page finish

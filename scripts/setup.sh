@@ -9,7 +9,7 @@ install=(bash "$(dirname "$0")/install-packages.sh")
 
 packages=(cmake make g++ libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-i686
-          valgrind clang libclang-rt-14-dev wine wine64 xvfb locales)
+          valgrind clang libclang-rt-14-dev wine wine64 xvfb locales nsis)
 "${install[@]}" "${packages[@]}"
 
 # The 32-bit hook library and its helper run under Wine's 32-bit half,
