@@ -170,11 +170,16 @@ inline bool Settle(int32_t& word) { return std::atomic_ref<int32_t>(word).exchan
 
 // The library's variables that each process has a copy of, unlike the
 // shared block: what one process remembers of its own clock.
+class RecordingSource;
+
 struct ProcessVariables {
   int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
   // The program's file name without its folder, read once when the library
   // is loaded into it; empty when it could not be read.
   char exeName[w32::MAX_PATH] = {};
+  // Where this process's records go while the block's recording word is
+  // set (hook/recording_platform.h); null: this process never records.
+  RecordingSource* recording = nullptr;
 };
 
 // Which of the two hook libraries this code is built into. On 64-bit Windows
@@ -208,6 +213,10 @@ struct alignas(8) HookSharedBlock {
   SendsInFlight inFlight;
   OwedKeyDetails owedKeys;
 
+  // Nonzero while the tray program records: the session's number, so that a
+  // process can tell a new recording block from the one it mapped before.
+  uint32_t recordingSession;
+
   bool On(Setting s) const { return flag[s] == 1; }
 
   // This library's own hooks.
@@ -226,8 +235,9 @@ static_assert(offsetof(HookSharedBlock, runtime) == offsetof(HookSharedBlock, fl
 static_assert(offsetof(HookSharedBlock, inFlight) == offsetof(HookSharedBlock, runtime) + sizeof(RuntimeWords));
 static_assert(sizeof(SendsInFlight) == 4 * (SendsInFlight::kSize + 3));
 static_assert(offsetof(HookSharedBlock, owedKeys) == offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight));
-static_assert(sizeof(HookSharedBlock) ==
-              (offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails) + 7) / 8 * 8);
+static_assert(offsetof(HookSharedBlock, recordingSession) ==
+              offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails));
+static_assert(sizeof(HookSharedBlock) == (offsetof(HookSharedBlock, recordingSession) + 4 + 7) / 8 * 8);
 
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";
@@ -269,6 +279,10 @@ static_assert(sizeof kRuntimeWords / sizeof kRuntimeWords[0] == sizeof(RuntimeWo
 // hook. Returns the message hook's handle when it was asked for, else 0.
 int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance module, HookProc keyboardProc,
                   HookProc messageProc);
+
+// The same, leaving a settings record while the block's recording word is set.
+int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, Hinstance module,
+                  HookProc keyboardProc, HookProc messageProc);
 
 // HookEnd: removes whichever hooks this library's HookStart installed.
 void HookEnd(InputPlatform& platform, HookSharedBlock& block);

@@ -86,5 +86,9 @@ intptr_t KeyboardProcedureWithoutFirstLook(InputPlatform& platform, HookSharedBl
 // points to (read by the caller only for code 0 or above).
 intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
                           intptr_t lParam, uint32_t message);
+// The same, recording while the block's recording word is set (the
+// process's RecordingSource says where to).
+intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
+                          uintptr_t wParam, intptr_t lParam, uint32_t message);
 
 }  // namespace tavik
