@@ -16,6 +16,8 @@ class SimRecording final : public RecordingSource {
   explicit SimRecording(Desktop& desktop) : desktop_(desktop), ring_(std::make_unique<RecordingBlock>()) {}
 
   RecordingBlock& ring() { return *ring_; }
+  // Records into another block from now on (the tray program's); null: its own.
+  void UseRing(RecordingBlock* ring) { external_ = ring; }
   // The process whose hook runs next records here.
   void Attach(Process& process) {
     process.variables.recording = this;
@@ -24,7 +26,7 @@ class SimRecording final : public RecordingSource {
     }
   }
 
-  RecordingBlock* RecordingBlockOf(uint32_t) override { return ring_.get(); }
+  RecordingBlock* RecordingBlockOf(uint32_t) override { return external_ != nullptr ? external_ : ring_.get(); }
   uint32_t GetCurrentProcessId() override { return 0x100 + IndexOfRunning(); }
   uint32_t GetCurrentThreadId() override { return 0x1000 + IndexOfRunning(); }
   uint32_t GetTickCount() override { return static_cast<uint32_t>(desktop_.Running().clock); }
@@ -39,6 +41,7 @@ class SimRecording final : public RecordingSource {
 
   Desktop& desktop_;
   std::unique_ptr<RecordingBlock> ring_;
+  RecordingBlock* external_ = nullptr;
 };
 
 }  // namespace tavik::sim

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "tray/recording.h"
 #include "tray/tray.h"
 
 namespace tavik::tray {
@@ -238,6 +239,8 @@ void OnIconRetryTimer(TrayPlatform& p, TrayState& s) {
 }
 
 void ShutDown(TrayPlatform& p, TrayState& s) {
+  // The file is closed with its trailer while the libraries still hold the block.
+  if (s.recorder != nullptr) StopRecording(p, s, *s.recorder);
   if (!IsNull(s.hookLibrary)) {
     // No hook will be there to pay them once the hooks end, keys held or not.
     if (!IsNull(s.hookRelease)) p.CallExport(s.hookRelease, kAllOwed | kEvenIfHeld);
