@@ -8,33 +8,6 @@
 
 namespace tavik::tray {
 
-void RecordingDrain::Drain(RecordingBlock& ring, uint32_t now, bool final,
-                           const std::function<void(const Record&)>& take) {
-  std::atomic_ref<uint64_t> drained(ring.head.drained);
-  uint64_t next = std::atomic_ref<uint64_t>(ring.head.next).load(std::memory_order_acquire);
-  for (uint64_t ticket = drained.load(std::memory_order_relaxed); ticket < next; ++ticket) {
-    RecordSlot& slot = ring.slot[ticket % kRecordSlotCount];
-    if (std::atomic_ref<uint64_t>(slot.complete).load(std::memory_order_acquire) == ticket + 1) {
-      Record record;
-      if (DecodeRecord(slot, record)) {
-        take(record);
-      } else {
-        ++lost_;
-      }
-    } else if (final || (ticket == waitingTicket_ && now - waitingSince_ >= kGiveUpAfter)) {
-      ++lost_;
-    } else {
-      if (ticket != waitingTicket_) {
-        waitingTicket_ = ticket;
-        waitingSince_ = now;
-      }
-      return;
-    }
-    // The slot is the writers' again only once it has been read.
-    drained.store(ticket + 1, std::memory_order_release);
-  }
-}
-
 namespace {
 
 // The settings as the hook library reads them (the file-only keys too).

@@ -9,28 +9,10 @@
 #include <string>
 
 #include "common/recording.h"
+#include "hook/recording_decode.h"
 #include "tray/tray.h"
 
 namespace tavik::tray {
-
-// Takes the ring's completed records in ticket order. A ticket taken but
-// not completed (its writer was killed half-way) must not hold the rest
-// back for ever: after kGiveUpAfter, or when recording stops, it is given
-// up on and counted lost, as is a slot that does not decode.
-class RecordingDrain {
- public:
-  static constexpr uint32_t kGiveUpAfter = 2000;  // ms
-
-  // Calls `take` with each record, oldest first. `final`: recording has
-  // stopped, nothing more will complete.
-  void Drain(RecordingBlock& ring, uint32_t now, bool final, const std::function<void(const Record&)>& take);
-  uint64_t lost() const { return lost_; }
-
- private:
-  uint64_t waitingTicket_ = ~uint64_t{0};
-  uint32_t waitingSince_ = 0;
-  uint64_t lost_ = 0;
-};
 
 inline constexpr char kRecordExportName[] = "HookRecord";
 inline constexpr uintptr_t kRecordingTimer = 3;

@@ -45,7 +45,7 @@ constinit HANDLE blockMapping = nullptr;
 class Win32RecordingSource final : public tavik::RecordingSource {
  public:
   tavik::RecordingBlock* RecordingBlockOf(uint32_t session) override {
-    if (view_ != nullptr) return view_;
+    if (view_ != nullptr) return static_cast<tavik::RecordingBlock*>(view_);
     if (session == failedSession_) return nullptr;  // tried once for this session
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, tavik::kRecordingBlockName);
     void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,

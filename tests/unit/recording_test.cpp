@@ -65,7 +65,7 @@ struct Session {
   sim::Desktop desktop;
   HookSharedBlock block{};
   sim::SimRecording recording{desktop};
-  tray::RecordingDrain drain;
+  RecordingDrain drain;
 };
 
 class RecordingTest : public ::testing::Test, public Session {};
@@ -202,9 +202,9 @@ TEST_F(RecordingTest, ARecordNeverCompletedIsGivenUpAfterAWhile) {
   std::vector<Record> got;
   auto take = [&](const Record& r) { got.push_back(r); };
   drain.Drain(recording.ring(), 100, false, take);
-  drain.Drain(recording.ring(), 100 + tray::RecordingDrain::kGiveUpAfter - 1, false, take);
+  drain.Drain(recording.ring(), 100 + RecordingDrain::kGiveUpAfter - 1, false, take);
   EXPECT_TRUE(got.empty());
-  drain.Drain(recording.ring(), 100 + tray::RecordingDrain::kGiveUpAfter, false, take);
+  drain.Drain(recording.ring(), 100 + RecordingDrain::kGiveUpAfter, false, take);
   EXPECT_EQ(got.size(), head.next - 1);
   EXPECT_EQ(drain.lost(), 1u);
   EXPECT_EQ(head.drained, head.next);
