@@ -31,7 +31,8 @@ RecordingHeader Header() {
     header.keyboardLayouts.push_back(text);
     char name[MAX_PATH] = {};
     UINT length = ImmGetIMEFileNameA(layouts[i], name, sizeof name);
-    if (length != 0 && length < sizeof name) header.imeFileNames.push_back(std::string(name, length));
+    // Wine counts the NUL too.
+    if (length != 0 && length < sizeof name) header.imeFileNames.push_back(std::string(name, strnlen(name, length)));
   }
   for (int i = 0; i < kSettingCount; ++i) {
     char value[256] = {};

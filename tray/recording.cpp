@@ -35,7 +35,8 @@ RecordingHeader Header(TrayPlatform& p, const Recorder& r) {
     header.keyboardLayouts.push_back(text);
     char name[w32::MAX_PATH] = {};
     uint32_t length = p.ImmGetIMEFileNameA(layouts[i], name, sizeof name);
-    if (length != 0 && length < sizeof name) header.imeFileNames.push_back(std::string(name, length));
+    // Some count the NUL too.
+    if (length != 0 && length < sizeof name) header.imeFileNames.push_back(std::string(name, strnlen(name, length)));
   }
   ReadLibrarySettings(p, header.settings);
   return header;
