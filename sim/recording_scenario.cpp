@@ -211,7 +211,7 @@ class Staging {
     } else if (compositionLength && *compositionLength > 0) {
       Note(Cat({"only the composition's length (", std::to_string(*compositionLength), ") was read, not its text"}));
     }
-    if (attributes) {
+    if (attributes && !attributes->empty()) {
       if (!composition) Note("the composition's text was not read: only its attributes are staged");
       Add(Cat({"ime attributes ", HexBytes(*attributes)}));
     }

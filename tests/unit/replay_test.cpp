@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
 
 #include "common/recording.h"
+#include "hook/stage_table.h"
 #include "hook/stages.h"
 #include "sim/desktop.h"
 #include "sim/keys.h"
@@ -185,20 +188,31 @@ void Compose(Next& rng, sim::Window& w) {
 
 // Typing on the simulated desktop, recorded: the header, every keystroke
 // and retrieved message, a settings record where `type` pushes one after
-// changing the flags. `settings` is the settings file. Returns the
-// recording's text.
+// changing the flags. `settings` is the settings file. With `onlyClaimed`,
+// as the library records on Windows: a keystroke the first look passes on
+// is only counted. Returns the recording's text.
 using Typing = std::function<void(sim::Desktop&, HookSharedBlock&, std::vector<Record>&)>;
 
-std::string Recorded(const std::string& settings, const Typing& type) {
+std::string Recorded(const std::string& settings, const Typing& type, bool onlyClaimed = false) {
   sim::Desktop desktop;
   HookSharedBlock block{};
   std::vector<Record> records;
+  uint64_t passedOn = 0;
+  uint32_t time = 2471000;
   desktop.SetHookRunner([&](HookProc proc, int32_t code, uintptr_t w, intptr_t l) -> intptr_t {
     sim::Process& process = desktop.Running();
+    time += 16;
+    if (onlyClaimed && proc == sim::kKeyboardProcToken &&
+        (code < 0 || (block.inFlight.count == 0 && RowsClaiming(w, l) == 0))) {
+      ++passedOn;
+      return KeyboardProcedure(desktop, block, process.variables, code, w, l);
+    }
     Record r;
     r.kind = proc == sim::kMessageProcToken ? RecordKind::kMessage : RecordKind::kKeystroke;
     r.process = process.name + ".exe";
-    r.processId = 1000;
+    r.processId = 4120;
+    r.threadId = 4124;
+    r.time = time;
     r.code = code;
     r.wParam = w;
     r.lParam = r.kind == RecordKind::kMessage ? 0 : l;
@@ -216,22 +230,27 @@ std::string Recorded(const std::string& settings, const Typing& type) {
     records.push_back(std::move(r));
     return returned;
   });
-  desktop.AddWindow("editor");
-  desktop.AddWindow("plain", false);
+  desktop.AddWindow("editor", true, "notepad");
+  desktop.AddWindow("plain", false, "notepad");
   desktop.SetFocus("editor");
   desktop.profiles().SetFile(kSettingsFile, settings);
   HookStart(desktop, block, sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken);
   RecordingHeader header;
-  header.tavikVersion = "test";
+  header.tavikVersion = "1.2.2.1";
+  header.windowsVersion = "the simulated desktop";
+  header.keyboardLayouts = {"0xE0010411"};
+  header.imeFileNames = {"MSIME.IME"};
   std::copy(std::begin(block.flag), std::end(block.flag), header.settings);
   type(desktop, block, records);
   std::string text = FormatHeader(header);
   for (const Record& r : records) text += FormatRecord(r);
-  return text + FormatTrailer({0, 0});
+  return text + FormatTrailer({0, passedOn});
 }
 
-std::string Recorded(const std::string& settings, const std::function<void(sim::Desktop&)>& type) {
-  return Recorded(settings, [&](sim::Desktop& d, HookSharedBlock&, std::vector<Record>&) { type(d); });
+std::string Recorded(const std::string& settings, const std::function<void(sim::Desktop&)>& type,
+                     bool onlyClaimed = false) {
+  return Recorded(
+      settings, [&](sim::Desktop& d, HookSharedBlock&, std::vector<Record>&) { type(d); }, onlyClaimed);
 }
 
 // A random typing session with random settings.
@@ -344,9 +363,56 @@ TEST(Replay, ADifferenceIsReportedAtItsKeystroke) {
     sim::ReplayResult result = ReplayText(text);
     EXPECT_EQ(result.diverged, 1) << text;
     EXPECT_EQ(result.report.front(),
-              "keystroke 2 (line " + std::to_string(line) + ", app.exe, 0xC0/0x1A down): " + t.report);
+              "keystroke 2 (line " + std::to_string(line) + ", notepad.exe, 0xC0/0x1A down): " + t.report);
     EXPECT_EQ(result.report.back(), std::to_string(result.replayed) + " keystrokes replayed, 1 diverged");
   }
+}
+
+// The example session in examples/: the cancel key, a commit on Space and
+// direct commit input with the conversion key, recorded as the library
+// records on Windows. Set TAVIK_WRITE_EXAMPLE to a file name to write it
+// there, after a change to what the library does on these keys.
+std::string ExampleSession() {
+  std::string settings = "[TAVIK]\r\nOASYS KAKUTEI=1\r\nKAKUTEI INPUT=1\r\n";
+  return Recorded(
+      settings,
+      [](sim::Desktop& desktop) {
+        auto tap = [&](uint32_t vk, uint32_t scan) {
+          desktop.Keystroke(0, vk, sim::KeystrokeLParam(scan, false, false));
+          desktop.Keystroke(0, vk, sim::KeystrokeLParam(scan, true, true));
+        };
+        sim::Window& editor = *desktop.FindWindow("editor");
+        desktop.SetImeFileName(std::string("MSIME.IME"));
+        desktop.SetHostPath(std::string("C:\\Windows\\notepad.exe"));
+        editor.open = true;
+        editor.conversion = 0x19;
+        tap(0x11, 0x1D);  // Ctrl: no stage's, passed on at the first look
+        tap(0x41, 0x1E);  // a: direct commit input looks at it
+        tap(0xC0, 0x1A);  // @: Esc in its place
+        editor.composition = "\x82\xA9\x82\xC8";  // かな, converted
+        editor.attributes = "\x01\x01\x01\x01";
+        tap(0x20, 0x39);  // Space commits it and then types
+        editor.composition = "\x83\x4A";  // カ, as typed
+        editor.attributes = std::string("\0\0", 2);
+        tap(0x1C, 0x79);  // henkan
+      },
+      true);
+}
+
+TEST(Replay, TheExampleSessionReplaysAndRunsAsScenarios) {
+  std::string text = ExampleSession();
+  if (const char* path = std::getenv("TAVIK_WRITE_EXAMPLE")) std::ofstream(path, std::ios::binary) << text;
+  sim::ReplayResult result = ReplayText(text);
+  EXPECT_EQ(result.diverged, 0) << result.report.front();
+  Recording recording;
+  std::string error;
+  ASSERT_TRUE(ReadRecording(text, recording, error)) << error;
+  EXPECT_GT(recording.trailer.passedOn, 0u);
+  std::string scenario = sim::RecordingScenario(recording, "example.txt", sim::RecordLines(text));
+  sim::ParseResult parsed = sim::ParseScenarios("example.scn", scenario);
+  ASSERT_EQ(parsed.error, "") << scenario;
+  for (const sim::Scenario& s : parsed.scenarios)
+    EXPECT_TRUE(sim::RunScenario(s, sim::Report::kAccount).passed) << scenario;
 }
 
 // A record cut short in the ring checks what it has and no more.
