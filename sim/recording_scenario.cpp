@@ -35,6 +35,7 @@ Keystroke Typed(const Record& r) {
 struct Fate {
   std::vector<std::string> delivered;
   std::vector<std::string> told;
+  std::vector<const Record*> sentKeys;  // the records of the keys sent, as they came back
 };
 
 // What a record's own calls show: the IME told, the keys sent.
@@ -88,6 +89,7 @@ Fate StepFate(const Recording& recording, size_t index) {
       continue;
     }
     after = *found;
+    fate.sentKeys.push_back(&recording.records[*found]);
     OwnFate(recording.records[*found], fate, sent);
   }
   return fate;
@@ -100,12 +102,16 @@ std::string Joined(const std::vector<std::string>& words) {
   return out;
 }
 
-// The desktop as the record's calls found it, in scenario commands. The
+// The desktop as the record's calls found it, in scenario commands, and the
+// calls of the records of the keys it sent, which the simulated desktop
+// takes through the hook within the same step, on the same desktop. The
 // first answer to each question is the state before the keystroke: later
 // ones may follow what the library itself changed.
 class Staging {
  public:
-  explicit Staging(const Record& r) : r_(r) {}
+  Staging(const Record& r, const std::vector<const Record*>& sentKeys) : r_(r), calls_(r.calls) {
+    for (const Record* record : sentKeys) calls_.insert(calls_.end(), record->calls.begin(), record->calls.end());
+  }
 
   std::vector<std::string> Lines() {
     std::optional<std::string> composition;
@@ -113,7 +119,7 @@ class Staging {
     std::optional<int64_t> compositionLength;
     std::map<uint32_t, std::vector<std::string>> async;
     std::map<uint32_t, int64_t> keyState;
-    for (const RecordedCall& c : r_.calls) {
+    for (const RecordedCall& c : calls_) {
       switch (c.id) {
         case CallId::GetFocus:
           if (First(c) && c.result == 0) Add("focus none");
@@ -247,6 +253,7 @@ class Staging {
   }
 
   const Record& r_;
+  std::vector<RecordedCall> calls_;
   std::vector<std::string> lines_;
   std::map<CallId, bool> seen_;
   std::map<CallId, bool> failing_;
@@ -295,7 +302,8 @@ std::string RecordingScenario(const Recording& recording, const std::string& fil
       if (r.wordsBefore[w] != 0)
         out += Cat({"set ", kRuntimeWords[w].name, " ", std::to_string(r.wordsBefore[w]), "\n"});
     }
-    Staging staging(r);
+    Fate fate = StepFate(recording, i);
+    Staging staging(r, fate.sentKeys);
     for (const std::string& line : staging.Lines()) out += line + "\n";
     if (r.kind == RecordKind::kMessage) {
       out += Cat({"message ", Hex(r.message), r.wParam == w32::PM_REMOVE ? "" : " peek",
@@ -309,7 +317,6 @@ std::string RecordingScenario(const Recording& recording, const std::string& fil
     }
     out += Cat({"expect result ", Signed(r.returned), "\n"});
     if (r.truncated) continue;
-    Fate fate = StepFate(recording, i);
     out += Cat({"expect delivered ", Joined(fate.delivered), "\n"});
     out += Cat({"expect ime told ", Joined(fate.told), "\n"});
     if (r.kind == RecordKind::kKeystroke && r.code != w32::HC_ACTION && !Typed(r).up) {
