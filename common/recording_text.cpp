@@ -61,9 +61,9 @@ constexpr int kFormatVersion = 1;
 // tray program, which has no hook headers beside it; a test checks the two
 // lists agree.
 constexpr const char* kWordNames[kRecordedWordCount] = {
-    "cancelEscDown",       "leftShiftDown",      "backspaceSubstituted", "spaceResent",     "enterResent",
-    "backwardKeyResent",   "forwardKeyResent",   "lineKeyResent",        "homeEndResent",   "pageKeyResent",
-    "tabResent",           "insertDeleteResent", "backspaceResent",      "commitAsTyped",   "katakanaRecheck",
+    "cancelEscDown",       "leftShiftDown",      "backspaceSubstituted", "spaceResent",   "enterResent",
+    "backwardKeyResent",   "forwardKeyResent",   "lineKeyResent",        "homeEndResent", "pageKeyResent",
+    "tabResent",           "insertDeleteResent", "backspaceResent",      "commitAsTyped", "katakanaRecheck",
     "revertOnComposition", "conversionKeyArmed", "numericComposition",
 };
 
@@ -131,9 +131,9 @@ std::string FormatRecord(const Record& record) {
   const char* kind = record.kind == RecordKind::kKeystroke ? "keystroke"
                      : record.kind == RecordKind::kMessage ? "message"
                                                            : "settings";
-  std::string out = Cat({"\n", kind, " ", Quoted(record.process), " pid ", Decimal(record.processId), " thread ",
-                         Decimal(record.threadId), " time ", Decimal(record.time), " ",
-                         Decimal(record.bitness), "-bit\n"});
+  std::string out =
+      Cat({"\n", kind, " ", Quoted(record.process), " pid ", Decimal(record.processId), " thread ",
+           Decimal(record.threadId), " time ", Decimal(record.time), " ", Decimal(record.bitness), "-bit\n"});
   if (record.kind == RecordKind::kSettings) {
     AppendSettings(out, record.settings, "  ");
     return out;
@@ -507,7 +507,8 @@ bool Reader::RecordLine(std::string_view line) {
   if (word == "in-flight") {
     if (hasInFlight_) return Fail("in-flight given twice");
     hasInFlight_ = true;
-    if (tokens_.size() < 3 || tokens_.size() - 3 > kMaxInFlight) return Fail("in-flight wants up to 8 keys and sent-behind");
+    if (tokens_.size() < 3 || tokens_.size() - 3 > kMaxInFlight)
+      return Fail("in-flight wants up to 8 keys and sent-behind");
     for (size_t i = 1; i + 2 < tokens_.size(); ++i) {
       if (!Field(i, "sent key", open_->inFlight.emplace_back())) return false;
     }
