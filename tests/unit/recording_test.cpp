@@ -11,6 +11,7 @@
 #include "hook/recording_format.h"
 #include "hook/recording_platform.h"
 #include "sim/library_hooks.h"
+#include "sim/replay.h"
 #include "tray/recording.h"
 
 namespace tavik {
@@ -111,6 +112,26 @@ TEST_F(RecordingTest, EveryCallOfARecordedKeystrokeIsInItsRecord) {
     if (at < recorded.size() && call.function == recorded[at]) ++at;
   }
   EXPECT_EQ(at, recorded.size()) << "recorded calls out of the library's order";
+}
+
+// The whole way: recorded here, drained, written as text, read back and
+// replayed through the library again with nothing diverging.
+TEST_F(RecordingTest, ARecordedSessionReplaysWithoutADivergence) {
+  block.recordingSession = 5;
+  desktop.profiles().SetFile(kSettingsFile, "[TAVIK]\r\nOASYS KAKUTEI=1\r\nKAKUTEI INPUT=1\r\n");
+  HookStart(desktop, block, process(), sim::kModuleInstance, sim::kKeyboardProcToken, sim::kMessageProcToken);
+  TypeSession();
+  RecordingHeader header;
+  std::string text = FormatHeader(header);
+  for (const Record& r : Drain()) text += FormatRecord(r);
+  text += FormatTrailer({recording.ring().head.lost, recording.ring().head.passedOn});
+
+  Recording read;
+  std::string error;
+  ASSERT_TRUE(ReadRecording(text, read, error)) << error;
+  sim::ReplayResult replayed = sim::Replay(read, sim::RecordLines(text));
+  EXPECT_GT(replayed.replayed, 20);
+  EXPECT_EQ(replayed.diverged, 0) << testing::PrintToString(replayed.report);
 }
 
 TEST_F(RecordingTest, ARecordHoldsTheKeystrokeTheStateBeforeItAndWhatCameOfIt) {
