@@ -1,6 +1,6 @@
 # Checks a built hook library (tavikhook.dll or tavikhook32.dll): what every
 # process that takes keyboard input gets when Windows loads it there.
-#   - the three exports;
+#   - the four exports;
 #   - our own entry point and nothing of the C runtime's start-up: no TLS
 #     directory or .tls section (TLS callbacks run at every thread's start
 #     and end), no .CRT section (initialiser tables), no static constructor
@@ -42,8 +42,8 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT exports)
 message(STATUS "exports: ${exports}")
-if(NOT exports STREQUAL "HookEnd;HookReleaseOwedKeys;HookStart")
-  string(APPEND failures "exports ${exports}, expected HookEnd, HookReleaseOwedKeys and HookStart only\n")
+if(NOT exports STREQUAL "HookEnd;HookRecord;HookReleaseOwedKeys;HookStart")
+  string(APPEND failures "exports ${exports}, expected HookEnd, HookRecord, HookReleaseOwedKeys and HookStart only\n")
 endif()
 
 # Start-up code and the tables it walks.
@@ -63,8 +63,9 @@ if(private MATCHES "AddressOfEntryPoint[ \t]+0+\n")
 endif()
 
 # Imports, by library.
-set(allowed_KERNEL32 CloseHandle CreateFileMappingA DisableThreadLibraryCalls GetCurrentThreadId GetModuleFileNameA
-    GetPrivateProfileStringA GlobalAlloc GlobalFree GlobalLock MapViewOfFile UnmapViewOfFile)
+set(allowed_KERNEL32 CloseHandle CreateFileMappingA DisableThreadLibraryCalls GetCurrentProcessId GetCurrentThreadId
+    GetModuleFileNameA GetPrivateProfileStringA GetTickCount GlobalAlloc GlobalFree GlobalLock IsDBCSLeadByte MapViewOfFile
+    OpenFileMappingA UnmapViewOfFile)
 set(allowed_USER32 CallNextHookEx GetAsyncKeyState GetFocus GetKeyState GetKeyboardLayout SendInput SetWindowsHookExA
     UnhookWindowsHookEx keybd_event)
 set(allowed_IMM32 ImmConfigureIMEA ImmGetCandidateListA ImmGetCompositionStringA ImmGetContext ImmGetConversionStatus

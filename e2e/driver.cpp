@@ -21,6 +21,7 @@
 #include "sim/scenario_desktop.h"
 // After the portable headers: <windows.h> defines some of their names as macros.
 #include "e2e/load_on_wine.h"
+#include "e2e/record_on_wine.h"
 #include "e2e/wine_connection.h"
 #include "e2e/wine_scenario_desktop.h"
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   unsigned long load = 0;
   unsigned long seed = 1;
+  std::string record;  // --record FILE: the session recorded as the tray program records it
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if ((a == "--dll" || a == "--ime" || a == "--target") && i + 1 < argc) {
@@ -54,6 +56,8 @@ int main(int argc, char** argv) {
       char full[MAX_PATH];
       DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
       (a == "--dll" ? dll : a == "--ime" ? ime : target) = n > 0 && n < sizeof full ? std::string(full) : path;
+    } else if (a == "--record" && i + 1 < argc) {
+      record = WindowsPath(argv[++i]);
     } else if ((a == "--load" || a == "--seed") && i + 1 < argc) {
       (a == "--load" ? load : seed) = std::strtoul(argv[++i], nullptr, 10);
     } else {
@@ -110,6 +114,9 @@ int main(int argc, char** argv) {
     // Nothing can run: every scenario fails, none is skipped.
     std::printf("FAIL the real desktop could not be set up: %s\n", why.c_str());
     failed = static_cast<int>(scenarios.size());
+  } else if (!record.empty() && !tavik::e2e::StartRecording(dll, why)) {
+    std::printf("FAIL recording could not start: %s\n", why.c_str());
+    failed = static_cast<int>(scenarios.size());
   } else {
     for (const Scenario& s : scenarios) {
       Verdict verdict =
@@ -128,6 +135,10 @@ int main(int argc, char** argv) {
       }
       std::fflush(stdout);
     }
+  }
+  if (!record.empty() && passed + failed != 0 && !tavik::e2e::FinishRecording(record, why)) {
+    std::printf("FAIL the recording: %s\n", why.c_str());
+    ++failed;
   }
   desktop.Stop();
   std::printf("%d passed, %d failed, %d skipped\n", passed, failed, simulatorOnly);

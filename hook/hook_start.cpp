@@ -1,3 +1,4 @@
+#include "hook/recording_platform.h"
 #include "hook/shared_block.h"
 
 namespace tavik {
@@ -28,6 +29,14 @@ int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance mod
     return static_cast<int32_t>(static_cast<uintptr_t>(block.MessageHook()));
   }
   return 0;
+}
+
+int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, Hinstance module,
+                  HookProc keyboardProc, HookProc messageProc) {
+  int32_t result = HookStart(platform, block, module, keyboardProc, messageProc);
+  // A recording shows which settings each later keystroke ran with.
+  RecordSettings(block, process);
+  return result;
 }
 
 void HookEnd(InputPlatform& platform, HookSharedBlock& block) {

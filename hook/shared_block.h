@@ -182,6 +182,8 @@ inline bool Settle(int32_t& word) { return std::atomic_ref<int32_t>(word).exchan
 
 // The library's variables that each process has a copy of, unlike the
 // shared block: what one process remembers of its own clock.
+class RecordingSource;
+
 struct ProcessVariables {
   int32_t armedTime = 0;  // conversion keys: clock() when the last commit armed them
   // The program's file name without its folder, read once when the library
@@ -190,6 +192,9 @@ struct ProcessVariables {
   // The generation of ProgramsLeftAlone this program was last compared
   // with, plus 1 when it is among them.
   uint32_t leftAloneChecked = 0;
+  // Where this process's records go while the block's recording word is
+  // set (hook/recording_platform.h); null: this process never records.
+  RecordingSource* recording = nullptr;
 };
 
 // Which of the two hook libraries this code is built into. On 64-bit Windows
@@ -224,6 +229,10 @@ struct alignas(8) HookSharedBlock {
   OwedKeyDetails owedKeys;
   ProgramsLeftAlone leftAlone;
 
+  // Nonzero while the tray program records: the session's number, so that a
+  // process can tell a new recording block from the one it mapped before.
+  uint32_t recordingSession;
+
   bool On(Setting s) const { return flag[s] == 1; }
 
   // This library's own hooks.
@@ -243,8 +252,9 @@ static_assert(offsetof(HookSharedBlock, inFlight) == offsetof(HookSharedBlock, r
 static_assert(sizeof(SendsInFlight) == 4 * (SendsInFlight::kSize + 3));
 static_assert(offsetof(HookSharedBlock, owedKeys) == offsetof(HookSharedBlock, inFlight) + sizeof(SendsInFlight));
 static_assert(offsetof(HookSharedBlock, leftAlone) == offsetof(HookSharedBlock, owedKeys) + sizeof(OwedKeyDetails));
-static_assert(sizeof(HookSharedBlock) ==
-              (offsetof(HookSharedBlock, leftAlone) + sizeof(ProgramsLeftAlone) + 7) / 8 * 8);
+static_assert(offsetof(HookSharedBlock, recordingSession) ==
+              offsetof(HookSharedBlock, leftAlone) + sizeof(ProgramsLeftAlone));
+static_assert(sizeof(HookSharedBlock) == (offsetof(HookSharedBlock, recordingSession) + 4 + 7) / 8 * 8);
 
 // The name under which both libraries open the block on Windows.
 inline constexpr char kSharedBlockName[] = "Local\\tavik-shared-block";
@@ -286,6 +296,10 @@ static_assert(sizeof kRuntimeWords / sizeof kRuntimeWords[0] == sizeof(RuntimeWo
 // hook. Returns the message hook's handle when it was asked for, else 0.
 int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, Hinstance module, HookProc keyboardProc,
                   HookProc messageProc);
+
+// The same, leaving a settings record while the block's recording word is set.
+int32_t HookStart(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, Hinstance module,
+                  HookProc keyboardProc, HookProc messageProc);
 
 // Reads the programs to leave alone into the block, keeping the whole names
 // that fit (HookStart).

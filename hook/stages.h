@@ -84,6 +84,11 @@ intptr_t KeyboardProcedureWithoutFirstLook(InputPlatform& platform, HookSharedBl
 // The message hook procedure, installed for direct commit input. `message`
 // is the retrieved message's number, all it reads of the record that lParam
 // points to (read by the caller only for code 0 or above).
+intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, int32_t code, uintptr_t wParam,
+                          intptr_t lParam, uint32_t message);
+// The same in a program with its own variables (its name, to leave it
+// alone), recording while the block's recording word is set (the process's
+// RecordingSource says where to).
 intptr_t MessageProcedure(InputPlatform& platform, HookSharedBlock& block, ProcessVariables& process, int32_t code,
                           uintptr_t wParam, intptr_t lParam, uint32_t message);
 

@@ -17,12 +17,17 @@
 #include <unistd.h>
 #endif
 
+#include "common/recording.h"
+#include "sim/recording_scenario.h"
+#include "sim/replay.h"
 #include "sim/scenario.h"
 
 namespace {
 
 constexpr const char kUsage[] =
     "usage: tavik-sim [--trace] FILE-OR-FOLDER...\n"
+    "       tavik-sim --replay RECORDING\n"
+    "       tavik-sim --scenario RECORDING [-o OUT]\n"
     "\n"
     "Runs scenario files against tavik's keyboard hook on a simulated Windows\n"
     "desktop and checks their expectations. A folder stands for every *.scn\n"
@@ -35,10 +40,20 @@ constexpr const char kUsage[] =
     "\n"
     "options:\n"
     "  --trace    every platform call the hook makes, instead of the account\n"
+    "  --replay RECORDING\n"
+    "             runs every keystroke of a recording made with the tray\n"
+    "             program's recording through the hook again, answering each\n"
+    "             call as the user's Windows did; reports each keystroke where\n"
+    "             the hook now does otherwise, then \"N keystrokes replayed,\n"
+    "             M diverged\"\n"
+    "  --scenario RECORDING\n"
+    "             writes a scenario file that stages, types and checks each\n"
+    "             recorded keystroke (to OUT with -o, else to standard output)\n"
     "  --help     this text\n"
     "  --version  tavik's version\n"
     "\n"
-    "exit code: 0 all passed, 1 some failed, 2 a usage error or a malformed file.\n"
+    "exit code: 0 all passed (or none diverged), 1 some failed (or diverged),\n"
+    "2 a usage error or a malformed file.\n"
     "PASS and FAIL are coloured on a terminal, unless NO_COLOR is set.\n";
 
 // Colour only for a person at a terminal: piped output goes to scripts and
@@ -78,6 +93,58 @@ std::vector<std::string> FilesOf(const std::string& argument) {
   return files;
 }
 
+bool ReadText(const std::string& file, std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return true;
+}
+
+// A recording read whole, or the reason it cannot be: exit code 2, as for a
+// malformed scenario.
+int ReadRecordingFile(const std::string& file, std::string& text, tavik::Recording& recording) {
+  if (!ReadText(file, text)) {
+    std::fprintf(stderr, "%s: cannot read file\n", file.c_str());
+    return 2;
+  }
+  std::string error;
+  if (!tavik::ReadRecording(text, recording, error)) {
+    std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
+    return 2;
+  }
+  return 0;
+}
+
+int ReplayFile(const std::string& file) {
+  std::string text;
+  tavik::Recording recording;
+  if (int rc = ReadRecordingFile(file, text, recording)) return rc;
+  tavik::sim::ReplayResult result = tavik::sim::Replay(recording, tavik::sim::RecordLines(text));
+  for (const std::string& line : result.report) std::printf("%s\n", line.c_str());
+  return result.diverged == 0 ? 0 : 1;
+}
+
+int ScenarioFile(const std::string& file, const std::string& out) {
+  std::string text;
+  tavik::Recording recording;
+  if (int rc = ReadRecordingFile(file, text, recording)) return rc;
+  std::string scenario = tavik::sim::RecordingScenario(recording, file, tavik::sim::RecordLines(text));
+  if (out.empty()) {
+    std::fputs(scenario.c_str(), stdout);
+    return 0;
+  }
+  std::ofstream o(out, std::ios::binary);
+  o << scenario;
+  o.close();
+  if (!o) {
+    std::fprintf(stderr, "%s: cannot write file\n", out.c_str());
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +154,9 @@ int main(int argc, char** argv) {
 #endif
   tavik::sim::Report report = tavik::sim::Report::kAccount;
   std::vector<std::string> arguments;
+  std::string replay;
+  std::string scenarioOf;
+  std::string out;
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -102,11 +172,22 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--trace") {
       report = tavik::sim::Report::kTrace;
+    } else if ((a == "--replay" || a == "--scenario" || a == "-o") && i + 1 < argc) {
+      (a == "--replay" ? replay : a == "--scenario" ? scenarioOf : out) = argv[++i];
     } else {
       std::fprintf(stderr, "tavik-sim: unknown option %s\n\n%s", a.c_str(), kUsage);
       return 2;
     }
   }
+  // A recording is one file on its own: replayed, or turned into a scenario.
+  int recordingModes = (replay.empty() ? 0 : 1) + (scenarioOf.empty() ? 0 : 1);
+  if (recordingModes > 1 || (recordingModes == 1 && !arguments.empty()) || (!out.empty() && scenarioOf.empty())) {
+    std::fprintf(stderr, "tavik-sim: --replay and --scenario take one recording and nothing else (-o only with "
+                         "--scenario)\n\n%s", kUsage);
+    return 2;
+  }
+  if (!replay.empty()) return ReplayFile(replay);
+  if (!scenarioOf.empty()) return ScenarioFile(scenarioOf, out);
   if (arguments.empty()) {
     std::fputs(kUsage, stderr);
     return 2;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "tray/recording.h"
 #include "tray/tray.h"
 
 namespace tavik::tray {
@@ -269,6 +270,8 @@ void RunPauseCommand(TrayPlatform& p, TrayState& s) {
 }
 
 void ShutDown(TrayPlatform& p, TrayState& s) {
+  // The file is closed with its trailer while the libraries still hold the block.
+  if (s.recorder != nullptr) StopRecording(p, s, *s.recorder);
   if (!IsNull(s.hookLibrary)) {
     if (!s.paused) EndHooks(p, s);
     p.FreeLibrary(s.hookLibrary);

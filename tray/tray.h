@@ -14,6 +14,8 @@
 
 namespace tavik::tray {
 
+struct Recorder;  // tray/recording.h
+
 // --- Settings ------------------------------------------------------------------
 
 // The tray program's copy of the settings: a flag per key, indexed by
@@ -91,6 +93,7 @@ struct TrayState {
   Hicon pausedIcon{};
   // The libraries are recording into the recording block.
   bool recording = false;
+  Recorder* recorder = nullptr;  // set by the program; stopped at shut-down
 
   HelperState helper = HelperState::kNotStarted;
   ProcessInformation helperProcess{};

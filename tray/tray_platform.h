@@ -38,6 +38,7 @@ inline constexpr uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr uint32_t WAIT_TIMEOUT = 258;
 inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr uint32_t STILL_ACTIVE = 259;
+inline constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 }  // namespace tavik::w32
 
 namespace tavik::tray {
@@ -55,6 +56,14 @@ struct ProcessInformation {
   uint32_t dwThreadId;
 };
 
+
+// SYSTEMTIME: what GetLocalTime fills.
+struct SystemTime {
+  uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+
+// CreateFileA's failure value.
+inline constexpr Handle kInvalidHandle{~uintptr_t{0}};
 
 // The icon's callback message.
 inline constexpr uint32_t WM_TRAYNOTIFY = w32::WM_USER + 100;
@@ -148,6 +157,27 @@ class TrayPlatform {
   virtual int32_t MessageBoxA(Hwnd hWnd, const char* lpText, const char* lpCaption, uint32_t uType) = 0;
   virtual Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) = 0;
   virtual int32_t Shell_NotifyIconA(uint32_t dwMessage, const NotifyIconData* lpData) = 0;
+
+  // Recording. A named mapping of the paging file, with the shared block's
+  // security (programs at low integrity may write it), read and write.
+  virtual Handle CreateFileMappingA(uint32_t dwMaximumSizeLow, const char* lpName) = 0;
+  virtual void* MapViewOfFile(Handle hFileMappingObject, size_t dwNumberOfBytesToMap) = 0;
+  virtual int32_t UnmapViewOfFile(const void* lpBaseAddress) = 0;
+  virtual uint32_t GetEnvironmentVariableA(const char* lpName, char* lpBuffer, uint32_t nSize) = 0;
+  // Default security.
+  virtual int32_t CreateDirectoryA(const char* lpPathName) = 0;
+  // GENERIC_WRITE, others may read, CREATE_NEW; kInvalidHandle on failure.
+  virtual Handle CreateFileA(const char* lpFileName) = 0;
+  virtual int32_t WriteFile(Handle hFile, const void* lpBuffer, uint32_t nNumberOfBytesToWrite,
+                            uint32_t* lpNumberOfBytesWritten) = 0;
+  virtual void GetLocalTime(SystemTime* lpSystemTime) = 0;
+  virtual uint32_t GetTickCount() = 0;
+  // Major version in the low byte, minor in the next, the build in the high word.
+  virtual uint32_t GetVersion() = 0;
+  virtual int32_t GetKeyboardLayoutList(int32_t nBuff, Hkl* lpList) = 0;
+  virtual uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) = 0;
+  // No parameters, no directory, SW_SHOWNORMAL; above 32 on success.
+  virtual intptr_t ShellExecuteA(Hwnd hwnd, const char* lpOperation, const char* lpFile) = 0;
 
  protected:
   ~TrayPlatform() = default;

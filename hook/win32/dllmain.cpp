@@ -8,6 +8,7 @@
 // constructors, no thread-local storage, no atexit table; every object here
 // is constant-initialised.
 #include "hook/byte_classes.h"
+#include "hook/recording_platform.h"
 #include "hook/shared_block.h"
 #include "hook/stages.h"
 #include "hook/win32/win32_platform.h"  // brings <windows.h>, after the portable headers
@@ -37,10 +38,47 @@ constinit tavik::HookSharedBlock processBlock = {};
 constinit tavik::HookSharedBlock* block = &processBlock;
 constinit HANDLE blockMapping = nullptr;
 
+// The tray program's recording block, mapped the first time this process
+// records. The view keeps the named object alive, so while it is mapped the
+// tray program's next recording opens this same block again (and starts
+// its ring afresh): one view serves every later session, and a keystroke
+// never finds its block unmapped under it.
+class Win32RecordingSource final : public tavik::RecordingSource {
+ public:
+  tavik::RecordingBlock* RecordingBlockOf(uint32_t session) override {
+    if (view_ != nullptr) return static_cast<tavik::RecordingBlock*>(view_);
+    if (session == failedSession_) return nullptr;  // tried once for this session
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, tavik::kRecordingBlockName);
+    void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                                    sizeof(tavik::RecordingBlock))
+                                    : nullptr;
+    if (mapping != nullptr) CloseHandle(mapping);
+    if (view == nullptr) {
+      failedSession_ = session;
+      return nullptr;
+    }
+    // Two threads of the process may get here at once: one view is kept.
+    if (InterlockedCompareExchangePointer(&view_, view, nullptr) != nullptr) UnmapViewOfFile(view);
+    return static_cast<tavik::RecordingBlock*>(view_);
+  }
+  uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+  uint32_t GetCurrentThreadId() override { return ::GetCurrentThreadId(); }
+  uint32_t GetTickCount() override { return ::GetTickCount(); }
+
+  void Unmap() {
+    if (void* view = InterlockedExchangePointer(&view_, nullptr)) UnmapViewOfFile(view);
+  }
+
+ private:
+  void* volatile view_ = nullptr;
+  uint32_t failedSession_ = 0;
+};
+
 // Private to each process.
 constinit HINSTANCE moduleInstance = nullptr;
 constinit tavik::Win32Platform platform;
-constinit tavik::ProcessVariables processVariables;
+constinit Win32RecordingSource recordingSource;
+constinit tavik::ProcessVariables processVariables = {0, {}, &recordingSource};
 // The thread that called HookStart in this process: only ever set in the
 // tray program and its 32-bit helper.
 constinit DWORD hookingThread = 0;
@@ -126,15 +164,22 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     // Unloaded while the process goes on (a process that ends frees
     // everything itself).
     UnmapSharedBlock();
+    recordingSource.Unmap();
   }
   return TRUE;
 }
 
 extern "C" __declspec(dllexport) int HookStart() {
   hookingThread = GetCurrentThreadId();
-  return tavik::HookStart(platform, *block, tavik::Portable<tavik::Hinstance>(moduleInstance),
+  return tavik::HookStart(platform, *block, processVariables, tavik::Portable<tavik::Hinstance>(moduleInstance),
                           tavik::Portable<tavik::HookProc>(&KeyboardHookProc),
                           tavik::Portable<tavik::HookProc>(&MessageHookProc));
+}
+
+// For the tray program: starts recording into the block it has just created
+// (a new session number), or stops it (0). Returns the word as it was.
+extern "C" __declspec(dllexport) unsigned HookRecord(unsigned session) {
+  return std::atomic_ref<uint32_t>(block->recordingSession).exchange(session);
 }
 
 extern "C" __declspec(dllexport) void HookEnd() { tavik::HookEnd(platform, *block); }

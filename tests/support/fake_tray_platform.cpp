@@ -61,6 +61,11 @@ uint32_t FakeTrayPlatform::CallExport(tray::FarProc proc, uint32_t argument) {
     return 0;
   }
   trace_.push_back(exportNames_[n - 1] + "(" + Hex(argument) + ") = " + Hex(exportAnswer_));
+  if (exportNames_[n - 1] == "HookRecord") {
+    uint32_t was = recordingWord_;
+    recordingWord_ = argument;
+    return was;
+  }
   return exportAnswer_;
 }
 
@@ -347,6 +352,106 @@ bool DialogRecord::Checked(int id) const {
 bool DialogRecord::Enabled(int id) const {
   auto it = disabled_.find(id);
   return it == disabled_.end() || !it->second;
+}
+
+// --- Recording ---------------------------------------------------------------------
+
+tray::Handle FakeTrayPlatform::CreateFileMappingA(uint32_t dwMaximumSizeLow, const char* lpName) {
+  trace_.push_back("CreateFileMappingA(" + std::to_string(dwMaximumSizeLow) + ", " + Text(lpName) + ")");
+  if (failMapping_ || dwMaximumSizeLow < sizeof(RecordingBlock)) return tray::Handle{};
+  lastError_ = block_ ? w32::ERROR_ALREADY_EXISTS : 0;
+  if (!block_) block_ = std::make_unique<RecordingBlock>();
+  return Open(Object{Object::kEvent, false, 0});
+}
+
+void* FakeTrayPlatform::MapViewOfFile(tray::Handle hFileMappingObject, size_t) {
+  if (open_.count(static_cast<uintptr_t>(hFileMappingObject)) == 0 || !block_) return nullptr;
+  ++views_;
+  return block_.get();
+}
+
+int32_t FakeTrayPlatform::UnmapViewOfFile(const void* lpBaseAddress) {
+  if (lpBaseAddress != block_.get() || views_ == 0) return 0;
+  --views_;
+  return 1;
+}
+
+void FakeTrayPlatform::SetEnvironment(const std::string& name, std::optional<std::string> value) {
+  if (value) {
+    environment_[name] = *value;
+  } else {
+    environment_.erase(name);
+  }
+}
+
+uint32_t FakeTrayPlatform::GetEnvironmentVariableA(const char* lpName, char* lpBuffer, uint32_t nSize) {
+  auto found = environment_.find(lpName);
+  if (found == environment_.end()) return 0;
+  const std::string& value = found->second;
+  if (value.size() + 1 > nSize) return static_cast<uint32_t>(value.size() + 1);
+  std::memcpy(lpBuffer, value.c_str(), value.size() + 1);
+  return static_cast<uint32_t>(value.size());
+}
+
+namespace {
+std::string Parent(const std::string& path) {
+  size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+}  // namespace
+
+int32_t FakeTrayPlatform::CreateDirectoryA(const char* lpPathName) {
+  trace_.push_back("CreateDirectoryA(" + Text(lpPathName) + ")");
+  if (folders_.count(lpPathName) != 0) {
+    lastError_ = w32::ERROR_ALREADY_EXISTS;
+    return 0;
+  }
+  if (folders_.count(Parent(lpPathName)) == 0) {
+    lastError_ = 3;  // ERROR_PATH_NOT_FOUND
+    return 0;
+  }
+  folders_.insert(lpPathName);
+  return 1;
+}
+
+tray::Handle FakeTrayPlatform::CreateFileA(const char* lpFileName) {
+  trace_.push_back("CreateFileA(" + Text(lpFileName) + ")");
+  if (folders_.count(Parent(lpFileName)) == 0 || files_.count(lpFileName) != 0) return tray::kInvalidHandle;
+  files_[lpFileName] = "";
+  tray::Handle h = Open(Object{Object::kEvent, false, 0});
+  fileHandles_[static_cast<uintptr_t>(h)] = lpFileName;
+  return h;
+}
+
+int32_t FakeTrayPlatform::WriteFile(tray::Handle hFile, const void* lpBuffer, uint32_t nNumberOfBytesToWrite,
+                                    uint32_t* lpNumberOfBytesWritten) {
+  *lpNumberOfBytesWritten = 0;
+  auto found = fileHandles_.find(static_cast<uintptr_t>(hFile));
+  if (found == fileHandles_.end() || open_.count(found->first) == 0) return 0;
+  if (failFileWrite_ && failFileWrite_(fileWrites_++)) return 0;
+  files_[found->second].append(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
+  *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+  return 1;
+}
+
+int32_t FakeTrayPlatform::GetKeyboardLayoutList(int32_t nBuff, Hkl* lpList) {
+  const Hkl layouts[] = {Hkl{0x04110411}, Hkl{0xE0200411}};
+  int32_t n = 0;
+  for (Hkl layout : layouts) {
+    if (n < nBuff) lpList[n++] = layout;
+  }
+  return n;
+}
+
+uint32_t FakeTrayPlatform::ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) {
+  if (hKL != Hkl{0xE0200411} || uBufLen < 12) return 0;
+  std::memcpy(lpszFileName, "TESTIME.IME", 12);
+  return 11;
+}
+
+intptr_t FakeTrayPlatform::ShellExecuteA(Hwnd, const char* lpOperation, const char* lpFile) {
+  trace_.push_back("ShellExecuteA(" + Text(lpOperation) + ", " + Text(lpFile) + ")");
+  return 42;
 }
 
 }  // namespace tavik::sim

@@ -5,11 +5,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "common/recording.h"
 #include "sim/profile.h"
 #include "tray/tray.h"
 
@@ -111,6 +113,40 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   tray::Hicon LoadImageA(int resource, uint32_t type, int32_t cx, int32_t cy, uint32_t fuLoad) override;
   int32_t Shell_NotifyIconA(uint32_t dwMessage, const tray::NotifyIconData* lpData) override;
 
+  // Recording: the named block (one, kept alive as the libraries' views
+  // would keep it), files and folders by path, the environment, the clocks.
+  // The word HookRecord last set in the libraries.
+  uint32_t recordingWord() const { return recordingWord_; }
+  RecordingBlock* mappedBlock() { return block_.get(); }
+  size_t MappedViews() const { return views_; }
+  void FailMapping(bool fail) { failMapping_ = fail; }
+  void SetEnvironment(const std::string& name, std::optional<std::string> value);
+  // Writes to files that fail, by their number from now on.
+  void FailFileWrites(std::function<bool(int)> fails) {
+    failFileWrite_ = std::move(fails);
+    fileWrites_ = 0;
+  }
+  void SetLocalTime(tray::SystemTime t) { localTime_ = t; }
+  void AdvanceTicks(uint32_t ms) { ticks_ += ms; }
+  const std::map<std::string, std::string>& files() const { return files_; }
+  const std::set<std::string>& folders() const { return folders_; }
+  void AddFolder(const std::string& path) { folders_.insert(path); }
+
+  tray::Handle CreateFileMappingA(uint32_t dwMaximumSizeLow, const char* lpName) override;
+  void* MapViewOfFile(tray::Handle hFileMappingObject, size_t dwNumberOfBytesToMap) override;
+  int32_t UnmapViewOfFile(const void* lpBaseAddress) override;
+  uint32_t GetEnvironmentVariableA(const char* lpName, char* lpBuffer, uint32_t nSize) override;
+  int32_t CreateDirectoryA(const char* lpPathName) override;
+  tray::Handle CreateFileA(const char* lpFileName) override;
+  int32_t WriteFile(tray::Handle hFile, const void* lpBuffer, uint32_t nNumberOfBytesToWrite,
+                    uint32_t* lpNumberOfBytesWritten) override;
+  void GetLocalTime(tray::SystemTime* lpSystemTime) override { *lpSystemTime = localTime_; }
+  uint32_t GetTickCount() override { return ticks_; }
+  uint32_t GetVersion() override { return 0x4A65000A; }  // 10.0.19045
+  int32_t GetKeyboardLayoutList(int32_t nBuff, Hkl* lpList) override;
+  uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override;
+  intptr_t ShellExecuteA(Hwnd hwnd, const char* lpOperation, const char* lpFile) override;
+
  private:
   ProfileStore profiles_;
   std::optional<std::set<std::string>> exports_;
@@ -153,6 +189,19 @@ class FakeTrayPlatform final : public tray::TrayPlatform {
   std::vector<std::string> helperLog_;
   std::map<uintptr_t, Object> open_;
   uintptr_t nextHandle_ = 0x500;
+
+  uint32_t recordingWord_ = 0;
+  std::unique_ptr<RecordingBlock> block_;
+  size_t views_ = 0;
+  bool failMapping_ = false;
+  std::map<std::string, std::string> environment_ = {{"LOCALAPPDATA", "C:\\Users\\user\\AppData\\Local"}};
+  std::set<std::string> folders_ = {"C:\\Users\\user\\AppData\\Local"};
+  std::map<std::string, std::string> files_;
+  std::map<uintptr_t, std::string> fileHandles_;
+  std::function<bool(int)> failFileWrite_;
+  int fileWrites_ = 0;
+  tray::SystemTime localTime_{2026, 12, 2, 8, 2, 15, 30, 0};
+  uint32_t ticks_ = 1000;
 };
 
 // The settings dialog's controls: check state and enabled state by id, every

@@ -5,6 +5,7 @@
 // to windows and messages.
 #include <initializer_list>
 
+#include "tray/recording.h"
 #include "tray/tray.h"
 #include "tray/win32/win32_tray_platform.h"  // brings <windows.h>, after the portable headers
 #include "tray/win32/shared_block_security.h"
@@ -23,6 +24,7 @@ struct Program {
   HANDLE sharedBlock = nullptr;  // kept open for the program's life; the system closes it at the end
   Win32TrayPlatform platform;
   TrayState state;
+  Recorder recorder;
 };
 Program program;
 
@@ -216,6 +218,10 @@ BOOL InitTrayDialog(HWND window) {
   // Explorer, which runs at a lower level.
   ChangeWindowMessageFilterEx(window, program.state.taskbarCreated, MSGFLT_ALLOW, nullptr);
   WatchForOwedKeyUps(window);
+  // Recording is stopped, and its file closed, by ShutDown.
+  program.state.recorder = &program.recorder;
+  program.recorder.tavikVersion = TAVIK_VERSION;
+  if (RecordRequested(GetCommandLineA())) StartRecording(program.platform, program.state, program.recorder);
   return TRUE;
 }
 
@@ -291,6 +297,12 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case ID_TRAY_PAUSE:
           RunPauseCommand(program.platform, program.state);
           break;
+        case ID_TRAY_RECORD:
+          ToggleRecording(program.platform, program.state, program.recorder);
+          break;
+        case ID_TRAY_RECORDINGS:
+          OpenRecordingsFolder(program.platform, program.state);
+          break;
         default:
           // IDOK and IDCANCEL among them: Enter and Esc do not end the program.
           break;
@@ -317,6 +329,10 @@ INT_PTR CALLBACK TrayDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
       if (wParam == kOwedKeysTimer) {
         OnOwedKeysTimer(program.platform, program.state);
+        return TRUE;
+      }
+      if (wParam == kRecordingTimer) {
+        OnRecordingTimer(program.platform, program.state, program.recorder);
         return TRUE;
       }
       if (wParam != kIconRetryTimer) return FALSE;

@@ -35,7 +35,9 @@ std::string TokenUserSid() {
   return sid;
 }
 
-HANDLE CreateSharedBlock() {
+HANDLE CreateSharedBlock() { return CreateSecuredMapping(kSharedBlockName, sizeof(HookSharedBlock)); }
+
+HANDLE CreateSecuredMapping(const char* name, DWORD size) {
   std::string sid = TokenUserSid();
   if (sid.empty()) return nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -44,8 +46,7 @@ HANDLE CreateSharedBlock() {
     return nullptr;
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(HookSharedBlock),
-                                      kSharedBlockName);
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, size, name);
   LocalFree(descriptor);
   return mapping;
 }

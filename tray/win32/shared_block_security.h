@@ -28,4 +28,8 @@ std::string TokenUserSid();
 // library then creates it itself.
 HANDLE CreateSharedBlock();
 
+// Any other named block the libraries open, with the same security: the
+// recording block.
+HANDLE CreateSecuredMapping(const char* name, DWORD size);
+
 }  // namespace tavik::tray

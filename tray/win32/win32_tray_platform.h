@@ -12,6 +12,8 @@
 
 #include <cstring>
 
+#include "tray/win32/shared_block_security.h"
+
 namespace tavik::tray {
 
 class Win32TrayPlatform final : public TrayPlatform {
@@ -133,6 +135,58 @@ class Win32TrayPlatform final : public TrayPlatform {
     data.hIcon = Win32<HICON>(lpData->hIcon);
     std::memcpy(data.szTip, lpData->szTip, sizeof lpData->szTip);
     return ::Shell_NotifyIconA(dwMessage, &data);
+  }
+
+  tray::Handle CreateFileMappingA(uint32_t dwMaximumSizeLow, const char* lpName) override {
+    return Portable<tray::Handle>(CreateSecuredMapping(lpName, dwMaximumSizeLow));
+  }
+  void* MapViewOfFile(tray::Handle hFileMappingObject, size_t dwNumberOfBytesToMap) override {
+    return ::MapViewOfFile(Win32<HANDLE>(hFileMappingObject), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                           dwNumberOfBytesToMap);
+  }
+  int32_t UnmapViewOfFile(const void* lpBaseAddress) override { return ::UnmapViewOfFile(lpBaseAddress); }
+  uint32_t GetEnvironmentVariableA(const char* lpName, char* lpBuffer, uint32_t nSize) override {
+    return ::GetEnvironmentVariableA(lpName, lpBuffer, nSize);
+  }
+  int32_t CreateDirectoryA(const char* lpPathName) override { return ::CreateDirectoryA(lpPathName, nullptr); }
+  tray::Handle CreateFileA(const char* lpFileName) override {
+    return Portable<tray::Handle>(::CreateFileA(lpFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  int32_t WriteFile(tray::Handle hFile, const void* lpBuffer, uint32_t nNumberOfBytesToWrite,
+                    uint32_t* lpNumberOfBytesWritten) override {
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(Win32<HANDLE>(hFile), lpBuffer, nNumberOfBytesToWrite, &written, nullptr);
+    *lpNumberOfBytesWritten = written;
+    return ok;
+  }
+  void GetLocalTime(SystemTime* lpSystemTime) override {
+    SYSTEMTIME t{};
+    ::GetLocalTime(&t);
+    *lpSystemTime = {t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+  }
+  uint32_t GetTickCount() override { return ::GetTickCount(); }
+  uint32_t GetVersion() override { return ::GetVersion(); }
+  int32_t GetKeyboardLayoutList(int32_t nBuff, Hkl* lpList) override {
+    HKL layouts[64] = {};
+    int n = ::GetKeyboardLayoutList(nBuff < 64 ? nBuff : 64, layouts);
+    for (int i = 0; i < n; ++i) lpList[i] = Portable<Hkl>(layouts[i]);
+    return n;
+  }
+  // Bound when asked: the program imports nothing from imm32 for the one
+  // look at the IMEs' names when recording starts.
+  uint32_t ImmGetIMEFileNameA(Hkl hKL, char* lpszFileName, uint32_t uBufLen) override {
+    HMODULE imm = ::LoadLibraryA("imm32.dll");
+    auto call = imm != nullptr ? reinterpret_cast<UINT(WINAPI*)(HKL, LPSTR, UINT)>(
+                                     reinterpret_cast<void*>(::GetProcAddress(imm, "ImmGetIMEFileNameA")))
+                               : nullptr;
+    UINT n = call != nullptr ? call(Win32<HKL>(hKL), lpszFileName, uBufLen) : 0;
+    if (imm != nullptr) ::FreeLibrary(imm);
+    return n;
+  }
+  intptr_t ShellExecuteA(Hwnd hwnd, const char* lpOperation, const char* lpFile) override {
+    return reinterpret_cast<intptr_t>(::ShellExecuteA(Win32<HWND>(hwnd), lpOperation, lpFile, nullptr, nullptr,
+                                                      SW_SHOWNORMAL));
   }
 };
 
