@@ -234,8 +234,8 @@ class Staging {
       Add(Cat({"async ", KeyText(vk, 0), " ", Joined(values)}));
     }
     if (!r_.inFlight.empty()) {
-      Note(Cat({std::to_string(r_.inFlight.size()),
-                " keystrokes the library sent were still out; no scenario stages them"}));
+      Note(Cat({"the library's own keystrokes still out (", std::to_string(r_.inFlight.size()),
+                ") are not staged: no scenario command stages them"}));
     }
     if (r_.truncated) Note("the record is truncated: only the first calls' answers are staged");
     return lines_;
