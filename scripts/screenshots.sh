@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Photographs tavik.exe's tray menu (running and paused), settings dialog and
+# Photographs tavik.exe's tray menu (running, paused, recording), settings dialog and
 # About box on the Wine desktop, for the README: docs/images/tray-menu.png,
-# tray-menu-paused.png, settings.png and about.png, each cropped to its
+# tray-menu-paused.png, tray-menu-recording.png, settings.png and about.png, each cropped to its
 # window, then the two dialogs once more at 144 dots per inch (150 %) as
 # settings-144dpi.png and about-144dpi.png; and the icon, running and
 # paused, as icon.png and icon-paused.png. A developer's tool, not a test.
@@ -101,6 +101,10 @@ shots pause "$pid"
 photograph tray-menu-paused "$(shots menu "$pid")"
 shots close "$pid"
 shots pause "$pid"
+shots record "$pid"
+photograph tray-menu-recording "$(shots menu "$pid")"
+shots close "$pid"
+shots record "$pid"
 photograph settings "$(shots settings "$pid")"
 shots close "$pid"
 photograph about "$(shots about "$pid")"

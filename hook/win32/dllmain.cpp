@@ -78,7 +78,7 @@ class Win32RecordingSource final : public tavik::RecordingSource {
 constinit HINSTANCE moduleInstance = nullptr;
 constinit tavik::Win32Platform platform;
 constinit Win32RecordingSource recordingSource;
-constinit tavik::ProcessVariables processVariables = {0, {}, &recordingSource};
+constinit tavik::ProcessVariables processVariables = {.recording = &recordingSource};
 // The thread that called HookStart in this process: only ever set in the
 // tray program and its 32-bit helper.
 constinit DWORD hookingThread = 0;

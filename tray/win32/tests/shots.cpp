@@ -7,6 +7,7 @@
 //   tavik-shots settings PID   opens the settings dialog, as the menu's command does
 //   tavik-shots about PID      opens the About box, as the menu's command does
 //   tavik-shots pause PID      pauses tavik, or resumes it, as the menu's command does
+//   tavik-shots record PID     starts recording, or stops it, as the menu's command does
 //   tavik-shots close PID      closes whichever of them is open
 //   tavik-shots quit PID       ends tavik.exe
 #include <cstdio>
@@ -93,7 +94,7 @@ int Start(const std::string& dir) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "start") == 0) return Start(argv[2]);
   if (argc != 3) {
-    std::fprintf(stderr, "usage: tavik-shots start DIR | menu|settings|about|pause|close|quit PID\n");
+    std::fprintf(stderr, "usage: tavik-shots start DIR | menu|settings|about|pause|record|close|quit PID\n");
     return 2;
   }
   std::string command = argv[1];
@@ -132,10 +133,11 @@ int main(int argc, char** argv) {
     Sleep(300);
     return 0;
   }
-  if (command == "pause") {
-    // Sent: paused (or resumed) when it returns.
+  if (command == "pause" || command == "record") {
+    // Sent: done when it returns.
     DWORD_PTR result = 0;
-    return SendMessageTimeoutW(hidden, WM_COMMAND, 32774, 0, SMTO_NORMAL, 15000, &result) != 0 ? 0 : 1;
+    WPARAM id = command == "pause" ? 32774 : 32775;
+    return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 15000, &result) != 0 ? 0 : 1;
   }
   if (command == "quit") {
     PostMessageW(hidden, WM_CLOSE, 0, 0);
