@@ -64,7 +64,7 @@ endif()
 
 # Imports, by library.
 set(allowed_KERNEL32 CloseHandle CreateFileMappingA DisableThreadLibraryCalls GetCurrentProcessId GetCurrentThreadId
-    GetModuleFileNameA GetPrivateProfileStringA GetTickCount GlobalAlloc GlobalFree GlobalLock IsDBCSLeadByte MapViewOfFile
+    GetModuleFileNameA GetPrivateProfileStringA GetTickCount GlobalAlloc GlobalFree GlobalLock MapViewOfFile
     OpenFileMappingA UnmapViewOfFile)
 set(allowed_USER32 CallNextHookEx GetAsyncKeyState GetFocus GetKeyState GetKeyboardLayout SendInput SetWindowsHookExA
     UnhookWindowsHookEx keybd_event)
