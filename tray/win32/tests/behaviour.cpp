@@ -20,12 +20,13 @@
 //   tavik-behaviour unsaved TAVIK.EXE DLL
 //     a read-only tavik.ini: one message box at start and one after OK,
 //     naming the file; the dialog then shows what the file holds.
-//   tavik-behaviour helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real
+//   tavik-behaviour helper TAVIK.EXE DLL HELPER.EXE DLL32 IME TARGET [IME32 TARGET32] stub|real
 //     the 32-bit helper: started from tavik's folder, restarted by the
 //     settings dialog's OK, ended with tavik however tavik ends (killed
-//     too), and a missing helper or 32-bit library named in the About box.
-//     With "stub", HELPER.EXE is the helper built for 64 bits and DLL32 the
-//     library that counts its calls (helper_stub.h).
+//     too), and a missing helper or 32-bit library named in the About box;
+//     meanwhile "@" typed into the target program, and into the 32-bit one
+//     when given, becomes Esc. With "stub", HELPER.EXE is the helper built
+//     for 64 bits and DLL32 the library that counts its calls (helper_stub.h).
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -409,11 +410,35 @@ class Target {
     std::string why;
     bool ok = targets_.Start(ime, target, *shared_, why);
     if (!ok) Note(why);
+    window_ = targets_.window();
     return Check(ok, "the target program runs with the test IME");
   }
 
+  // A second target program, of the other bitness, on the same layout. Its
+  // IME is the test IME built for that bitness, in the folder where its
+  // programs find their system files.
+  bool StartSecond(const std::string& ime, const std::string& target) {
+    char folder[MAX_PATH] = {};
+    UINT n = GetSystemWow64DirectoryA(folder, sizeof folder);
+    std::string installed = std::string(folder) + "\\" + kImeFileNames[0];
+    if (n == 0 || n >= sizeof folder ||
+        (!CopyFileA(ime.c_str(), installed.c_str(), FALSE) && ReadAll(ime) != ReadAll(installed))) {
+      return Check(false, "the 32-bit test IME is put in place");
+    }
+    // The layout the first program was started on.
+    TellTarget(targets_.window(), kCmdSnapshot);
+    std::string why;
+    bool ok = second_.Start(target, static_cast<uint32_t>(shared_->snapLayout), *shared_, why);
+    if (!ok) Note(why);
+    return Check(ok, "the 32-bit target program runs with the 32-bit test IME");
+  }
+
+  // Which of the two programs TypeAt types into.
+  void UseSecond(bool second) { window_ = second ? second_.window() : targets_.window(); }
+
   void Stop() {
     if (shared_ == nullptr) return;
+    second_.Stop();
     targets_.Stop();
     UnmapViewOfFile(shared_);
     CloseHandle(mapping_);
@@ -424,10 +449,10 @@ class Target {
   // Types "@" (press and release) into the target's edit control with the
   // IME as given, and returns what reached the target.
   std::vector<Key> TypeAt(bool imeOpen, uint32_t conversion) {
-    TellTarget(targets_.window(), kCmdForeground);
-    TellTarget(targets_.window(), kCmdFocus, 1);
-    TellTarget(targets_.window(), kCmdSetOpen, imeOpen ? 1 : 0);
-    TellTarget(targets_.window(), kCmdSetMode, conversion, 0);
+    TellTarget(window_, kCmdForeground);
+    TellTarget(window_, kCmdFocus, 1);
+    TellTarget(window_, kCmdSetOpen, imeOpen ? 1 : 0);
+    TellTarget(window_, kCmdSetMode, conversion, 0);
     uint32_t from = shared_->keyCount;
     INPUT at[2] = {Input(0xC0, 0x1A, false), Input(0xC0, 0x1A, true)};
     SendInput(2, at, sizeof(INPUT));
@@ -478,6 +503,8 @@ class Target {
   HANDLE mapping_ = nullptr;
   Shared* shared_ = nullptr;
   Targets targets_;
+  TargetProgram second_;
+  HWND window_ = nullptr;
 };
 
 bool CheckTyped(Target& target, bool imeOpen, uint32_t conversion, const std::vector<Key>& want,
@@ -1174,9 +1201,54 @@ class HelperStub {
   Block* block_ = nullptr;
 };
 
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// "@" in kana input typed into each target program while tavik and its
+// helper run: each program of either bitness is to get Esc, from the
+// library of its own bitness running inside it.
+//
+// Under Wine a 64-bit program gets "@" while the real helper runs. Wine
+// calls a global hook only in the thread that takes the keystroke: a hook
+// whose library cannot be loaded there (one of the other bitness) ends the
+// chain as though it had passed the keystroke on, and the helper's hooks,
+// started last, come first in the chain. The order cannot help there: the
+// other way round, 32-bit programs would lose. So under Wine that one case
+// is reported and not counted, and counted if it ever passes.
+void CheckEachBitness(Target& target, bool second, bool realHelper, const std::string& when) {
+  struct Program {
+    bool second;
+    const char* what;
+    bool knownUnderWine;
+  };
+  for (const Program& p : {Program{false, "a 64-bit program", realHelper}, Program{true, "a 32-bit program", false}}) {
+    if (p.second && !second) continue;
+    target.UseSecond(p.second);
+    std::vector<Key> got = target.TypeAt(true, 0x9);
+    std::string what = when + ", \"@\" in kana input reaches " + p.what + " as Esc";
+    if (p.knownUnderWine && UnderWine()) {
+      if (got == kCancelEsc) {
+        Check(false, what + " (known to fail under Wine, but it passed: the note in CheckEachBitness is out of date)");
+      } else {
+        Note("known under Wine, not counted: " + what + "; the program got " + Describe(got));
+      }
+    } else if (!Check(got == kCancelEsc, what)) {
+      Note("the program got " + Describe(got));
+    }
+  }
+  target.UseSecond(false);
+}
+
 int Helper(const std::string& exe, const std::string& dll, const std::string& helperExe, const std::string& helperDll,
-           bool stub) {
+           const std::string& ime, const std::string& targetExe, const std::string& ime32,
+           const std::string& target32Exe, bool stub) {
   HelperStub calls;
+  Target target;
+  if (!target.Start(ime, targetExe)) return 1;
+  const bool second = !target32Exe.empty();
+  if (second && !target.StartSecond(ime32, target32Exe)) return 1;
   std::string dir = Folder(exe, dll, {"tavik.exe"});
   std::string helperPath = dir + "\\tavik32.exe";
   std::string libraryPath = dir + "\\tavikhook32.dll";
@@ -1191,6 +1263,7 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
     if (helper == nullptr) return 1;
     if (stub) Check(calls.starts() == 1 && calls.ends() == 0, "the helper started its library's hooks, once");
     Check(AboutNote(tavik, &plainAbout).empty(), "while the helper runs, the About box says nothing of 32-bit programs");
+    CheckEachBitness(target, second, !stub, "with the helper started");
 
     SettingsDialog dialog(tavik);
     if (!dialog.Open()) return 1;
@@ -1201,6 +1274,7 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
             "by the time OK's restart is over, the helper has restarted its hooks too");
     }
     Check(ChildrenNamed(tavik.processId(), "tavik32.exe").size() == 1, "still one helper after the restart");
+    CheckEachBitness(target, second, !stub, "after OK's restart");
 
     Check(tavik.Close(), "WM_CLOSE ends tavik with 0");
     DWORD code = 99;
@@ -1209,6 +1283,9 @@ int Helper(const std::string& exe, const std::string& dll, const std::string& he
     if (stub) Check(calls.ends() == calls.starts(), "after ending its hooks");
     CloseHandle(helper);
   }
+  // The libraries stay loaded in the programs they reached, which hold
+  // their files: ended, they let the files below be deleted and replaced.
+  target.Stop();
 
   // Killed: the helper ends by itself.
   {
@@ -1288,14 +1365,17 @@ int main(int argc, char** argv) {
     rc = Taskbar(args[1], args[2]);
   } else if (args.size() == 3 && args[0] == "unsaved") {
     rc = Unsaved(args[1], args[2]);
-  } else if (args.size() == 6 && args[0] == "helper" && (args[5] == "stub" || args[5] == "real")) {
-    rc = Helper(args[1], args[2], args[3], args[4], args[5] == "stub");
+  } else if ((args.size() == 8 || args.size() == 10) && args[0] == "helper" &&
+             (args.back() == "stub" || args.back() == "real")) {
+    bool with32 = args.size() == 10;
+    rc = Helper(args[1], args[2], args[3], args[4], args[5], args[6], with32 ? args[7] : "", with32 ? args[8] : "",
+                args.back() == "stub");
   } else {
     std::fprintf(stderr,
                  "usage: tavik-behaviour instances TAVIK.EXE DLL | hooks TAVIK.EXE DLL PROBE IME TARGET |\n"
                  "       menu TAVIK.EXE DLL PROBE | settings TAVIK.EXE DLL IME TARGET | keys TAVIK.EXE DLL |\n"
                  "       block TAVIK.EXE DLL | owed TAVIK.EXE DLL | taskbar TAVIK.EXE DLL | unsaved TAVIK.EXE DLL |\n"
-                 "       helper TAVIK.EXE DLL HELPER.EXE DLL32 stub|real\n");
+                 "       helper TAVIK.EXE DLL HELPER.EXE DLL32 IME TARGET [IME32 TARGET32] stub|real\n");
     return 2;
   }
   std::printf("%d failed\n", failures);
