@@ -25,8 +25,7 @@ void CountPassedOn(RecordingBlock& ring) {
 }
 
 SlotWriter::SlotWriter(RecordingBlock& ring, RecordKind kind, const HookSharedBlock& block, ProcessVariables& process,
-                       int32_t code, uintptr_t wParam, intptr_t lParam, uint32_t message)
-    : ring_(ring) {
+                       int32_t code, uintptr_t wParam, intptr_t lParam, uint32_t message) {
   // A ticket is taken only where its slot is free: a lost record leaves no
   // gap in the tickets for the tray program to wait on.
   std::atomic_ref<uint64_t> next(ring.head.next);

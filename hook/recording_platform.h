@@ -66,7 +66,6 @@ class SlotWriter {
   void Put(const void* bytes, uint32_t n);
   void Complete();
 
-  RecordingBlock& ring_;
   RecordSlot* slot_ = nullptr;
   uint64_t ticket_ = 0;
   uint32_t used_ = 0;

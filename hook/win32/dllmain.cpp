@@ -135,6 +135,12 @@ void UnmapSharedBlock() {
 // program as well. That thread has no focus window then: the keystroke is
 // another program's. It goes on untouched, so that each keystroke is acted on
 // once, by the library inside the program that takes it.
+// Wine does otherwise: a hook whose library cannot be loaded in the program
+// ends the chain there, so the library whose hook comes first in the chain
+// (the helper's, installed last) is the only one that acts, and 64-bit
+// programs get nothing while the helper runs (behaviour.helper32 shows it).
+// Whether Windows, calling on from the helper's thread, runs the 64-bit hook
+// inside the program is still to be seen on a real Windows.
 bool Relayed() { return hookingThread != 0 && GetCurrentThreadId() == hookingThread && GetFocus() == nullptr; }
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {

@@ -154,9 +154,10 @@ int main(int argc, char** argv) {
   std::string first = Recordings(folder).empty() ? "" : Recordings(folder).front();
   const std::string ours = "\nkeystroke \"tavik-recording-check.exe\"";
   bool typed = false;
-  // Under Wine, while the helper's 32-bit hooks run, this 64-bit program's
-  // keystrokes were seen not to be recorded (why is not established): only
-  // the 32-bit typist is looked for then.
+  // Under Wine, while the helper's 32-bit hooks run, no hook reaches this
+  // 64-bit program (the helper's hook comes first in the chain, and Wine
+  // ends the chain where a hook's library cannot be loaded): only the 32-bit
+  // typist is looked for then.
   for (int tries = 0; tries < 10 && !typed && !with32; ++tries) {
     TypeAt(edit);
     typed = WaitUntil([&] { return ReadAll(first).find(ours) != std::string::npos; }, 1000);
